@@ -1,0 +1,119 @@
+#include "board/board_list.h"
+
+#include <cstdlib>
+
+#include "board/driver.h"
+#include "board/pll.h"
+#include "board/vsa100.h"
+
+using namespace vsa100;
+
+BoardList g_boards;
+
+namespace {
+
+constexpr unsigned INITIAL_CAPACITY = 4;
+
+// Turns on I/O and memory decoding (a board the firmware left disabled does
+// not answer at its BAR), then reads BAR0. Returns false when BAR0 holds no
+// usable memory address: unassigned (0) or an I/O-space BAR, whose value is a
+// port number. Either would aim the PLL access at RAM or at physical page 0.
+bool registerBase(uint32_t pciAddress, uint32_t* base) {
+    const uint32_t command = DrvPciReadDword(pciAddress, PCI_COMMAND);
+    DrvPciWriteDword(pciAddress, PCI_COMMAND, command | COMMAND_IO_SPACE | COMMAND_MEMORY_SPACE);
+    const uint32_t bar0 = DrvPciReadDword(pciAddress, PCI_BAR0);
+    *base = bar0 & ~BAR_FLAG_MASK;
+    return (bar0 & BAR_IO_SPACE) == 0 && *base != 0;
+}
+
+}  // namespace
+
+BoardList::~BoardList() { clear(); }
+
+void BoardList::clear() {
+    for (unsigned i = 0; i < count_; ++i)
+        free(records_[i]);
+    free(records_);
+    records_ = nullptr;
+    count_ = 0;
+    capacity_ = 0;
+}
+
+const BoardRecord* BoardList::at(unsigned index) const {
+    return index < count_ ? records_[index] : nullptr;
+}
+
+bool BoardList::append(BoardRecord* record) {
+    if (count_ == capacity_) {
+        const unsigned capacity = capacity_ ? capacity_ * 2 : INITIAL_CAPACITY;
+        void* grown = realloc(records_, capacity * sizeof *records_);
+        if (!grown)
+            return false;
+        records_ = static_cast<BoardRecord**>(grown);
+        capacity_ = capacity;
+    }
+    records_[count_++] = record;
+    return true;
+}
+
+// Returns false when memory ran out and the scan must stop.
+bool BoardList::scanBus(unsigned bus) {
+    for (unsigned device = 0; device < DEVICES_PER_BUS; ++device) {
+        const uint32_t address = pciAddress(bus, device);
+        const uint16_t vendor = DrvPciReadWord(address, PCI_VENDOR_ID);
+        const uint16_t deviceId = DrvPciReadWord(address, PCI_DEVICE_ID);
+        if (vendor != VENDOR_3DFX || deviceId != DEVICE_VSA100)
+            continue;
+        auto* record = static_cast<BoardRecord*>(malloc(sizeof(BoardRecord)));
+        if (!record)
+            return false;
+        record->pciAddress = address;
+        record->chipCount = chipCountForSubsystem(DrvPciReadWord(address, PCI_SUBSYSTEM_ID));
+        if (!append(record)) {
+            free(record);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool BoardList::detect() {
+    // The bus count is asked again after every bus, as the driver may learn
+    // of buses behind bridges while the scan goes on.
+    if (DrvPciBusCount() != 0) {
+        unsigned bus = 0;
+        do {
+            if (!scanBus(bus))
+                break;
+            ++bus;
+        } while (bus < DrvPciBusCount());
+    }
+    return count_ > 0;
+}
+
+unsigned BoardList::chipCountAt(unsigned index) const {
+    const BoardRecord* record = at(index);
+    return record ? record->chipCount : 0;
+}
+
+double BoardList::readClockMHz(unsigned index) const {
+    const BoardRecord* record = at(index);
+    uint32_t base;
+    if (!record || !registerBase(record->pciAddress, &base))
+        return 0.0;
+    // All chips of a board run from the same setting; chip 0 speaks for them.
+    return pllFrequencyMHz(DrvMemReadDword(base + REG_PLL_CONTROL));
+}
+
+bool BoardList::writeClock(unsigned mhz, unsigned index) const {
+    if (mhz < MIN_CLOCK_MHZ || mhz > MAX_CLOCK_MHZ)
+        return false;
+    const BoardRecord* record = at(index);
+    uint32_t base;
+    if (!record || !registerBase(record->pciAddress, &base))
+        return false;
+    const uint32_t value = PllTable[mhz - MIN_CLOCK_MHZ];
+    for (uint32_t chip = 0; chip < record->chipCount; ++chip)
+        DrvMemWriteDword(base + REG_PLL_CONTROL + chip * CHIP_WINDOW_SIZE, value);
+    return true;
+}
