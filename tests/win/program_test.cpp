@@ -1,2 +1,288 @@
+// The real Halvex.exe with the stand-in Halvex.dll beside it, started and
+// handled as a user would, from another process. The stand-in library logs
+// every driver call with the caller's process id, so each test can tell what
+// reached the "hardware" and from which instance.
+//
+// HALVEX_EXE names the program to start (default: Halvex.exe beside this
+// test), so the same scenarios can run the shipped 32-bit build.
 #include <gtest/gtest.h>
-TEST(X,Y){}
+
+#include <windows.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr DWORD WAIT_MS = 60000;  // a 32-bit start under emulation is slow
+constexpr int IDC_ABOUT = 131, IDC_DEFAULT = 133, IDC_APPLY = 134, IDC_BOARD_COMBO = 137;
+const char MAIN_CLASS[] = "Halvex";
+const char MAIN_TITLE[] = "Halvex ver.1.00";
+
+std::string ProgramPath() {
+    char path[MAX_PATH];
+    if (GetEnvironmentVariableA("HALVEX_EXE", path, MAX_PATH))
+        return path;
+    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string self = path;
+    return self.substr(0, self.find_last_of("\\/") + 1) + "Halvex.exe";
+}
+
+struct LoggedCall {
+    DWORD pid;
+    std::string text;  // "<operation> <arguments> = <result>"
+};
+
+// Polls until `found` returns true or the time is up.
+template <typename F>
+bool WaitFor(F found, DWORD timeoutMs = WAIT_MS) {
+    for (DWORD start = GetTickCount(); GetTickCount() - start < timeoutMs; Sleep(50))
+        if (found())
+            return true;
+    return false;
+}
+
+class Program : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char directory[MAX_PATH];
+        GetTempPathA(MAX_PATH, directory);
+        char path[MAX_PATH];
+        GetTempFileNameA(directory, "hvx", 0, path);
+        log_ = path;
+        SetEnvironmentVariableA("HALVEX_SIM_LOG", log_.c_str());
+        for (const char* name : {"HALVEX_SIM_BOARDS", "HALVEX_SIM_OPEN"})
+            SetEnvironmentVariableA(name, nullptr);
+    }
+
+    void TearDown() override {
+        for (PROCESS_INFORMATION& process : started_) {
+            if (WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT)
+                TerminateProcess(process.hProcess, 99);
+            CloseHandle(process.hProcess);
+            CloseHandle(process.hThread);
+        }
+        DeleteFileA(log_.c_str());
+    }
+
+    // Starts the program with the current environment; returns its index.
+    size_t Launch() {
+        std::string commandLine = "\"" + ProgramPath() + "\"";
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION process = {};
+        EXPECT_TRUE(CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                                   &process))
+            << ProgramPath();
+        started_.push_back(process);
+        return started_.size() - 1;
+    }
+
+    DWORD Pid(size_t run) const { return started_[run].dwProcessId; }
+
+    // The exit code, or STILL_ACTIVE if the process did not end in time.
+    DWORD ExitCode(size_t run) {
+        WaitForSingleObject(started_[run].hProcess, WAIT_MS);
+        DWORD code = STILL_ACTIVE;
+        GetExitCodeProcess(started_[run].hProcess, &code);
+        return code;
+    }
+
+    static HWND MainWindow() { return FindWindowA(MAIN_CLASS, MAIN_TITLE); }
+
+    static HWND WaitForMainWindow() {
+        HWND window = nullptr;
+        WaitFor([&] { return (window = MainWindow()) != nullptr && IsWindowVisible(window); });
+        return window;
+    }
+
+    // The message box of process `pid`, once it is up.
+    static HWND WaitForMessageBox(DWORD pid) {
+        struct Search {
+            DWORD pid;
+            HWND found;
+        } search = {pid, nullptr};
+        WaitFor([&] {
+            EnumWindows(
+                [](HWND window, LPARAM param) -> BOOL {
+                    auto* s = reinterpret_cast<Search*>(param);
+                    DWORD owner;
+                    char className[16];
+                    GetWindowThreadProcessId(window, &owner);
+                    GetClassNameA(window, className, sizeof className);
+                    if (owner == s->pid && lstrcmpA(className, "#32770") == 0 && IsWindowVisible(window))
+                        s->found = window;
+                    return s->found == nullptr;
+                },
+                reinterpret_cast<LPARAM>(&search));
+            return search.found != nullptr;
+        });
+        return search.found;
+    }
+
+    std::vector<LoggedCall> Calls() const {
+        std::vector<LoggedCall> calls;
+        std::ifstream file(log_);
+        std::string line;
+        while (std::getline(file, line)) {
+            if (!line.empty() && line.back() == '\r')
+                line.pop_back();
+            const size_t space = line.find(' ');
+            calls.push_back({static_cast<DWORD>(std::stoul(line.substr(0, space))), line.substr(space + 1)});
+        }
+        return calls;
+    }
+
+    std::vector<std::string> CallsOf(size_t run) const {
+        std::vector<std::string> texts;
+        for (const LoggedCall& call : Calls())
+            if (call.pid == Pid(run))
+                texts.push_back(call.text);
+        return texts;
+    }
+
+    static void Click(HWND window, int id) {
+        DWORD_PTR result;
+        SendMessageTimeoutA(GetDlgItem(window, id), BM_CLICK, 0, 0, SMTO_NORMAL, WAIT_MS, &result);
+    }
+
+    // GetWindowText does not ask another process's window for its text.
+    static std::string Text(HWND window) {
+        char text[256] = "";
+        SendMessageA(window, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text));
+        return text;
+    }
+
+    static std::string ClockShown(HWND window) { return Text(FindWindowExA(window, nullptr, "Static", nullptr)); }
+
+    // Wine keeps the icon control of a message box visible, but empty when
+    // no icon was asked for.
+    static bool ShowsAnIcon(HWND box) {
+        for (HWND child = GetWindow(box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+            if (IsWindowVisible(child) && (GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON &&
+                SendMessageA(child, STM_GETICON, 0, 0) != 0)
+                return true;
+        return false;
+    }
+
+    std::string log_;
+    std::vector<PROCESS_INFORMATION> started_;
+};
+
+TEST_F(Program, StartsWithTheBoardsListedAndClosesWithZero) {
+    const size_t run = Launch();
+    HWND window = WaitForMainWindow();
+    ASSERT_NE(window, nullptr);
+    HWND combo = GetDlgItem(window, IDC_BOARD_COMBO);
+    ASSERT_EQ(SendMessageA(combo, CB_GETCOUNT, 0, 0), 2);
+    EXPECT_EQ(SendMessageA(combo, CB_GETCURSEL, 0, 0), 0);
+    // Wine passes only the first character of CB_GETLBTEXT between processes;
+    // a drop-down list's window text is its selected entry.
+    EXPECT_EQ(Text(combo), "1-chip 3Dfx VSA100 graphics card");
+    SendMessageA(combo, CB_SETCURSEL, 1, 0);  // moves the selection without a notification
+    EXPECT_EQ(Text(combo), "2-chip 3Dfx VSA100 graphics card");
+    SendMessageA(combo, CB_SETCURSEL, 0, 0);
+    EXPECT_EQ(ClockShown(window), "166");
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(window, IDC_APPLY)));
+
+    PostMessageA(window, WM_CLOSE, 0, 0);
+    EXPECT_EQ(ExitCode(run), 0u);
+    const std::vector<std::string> calls = CallsOf(run);
+    ASSERT_FALSE(calls.empty());
+    EXPECT_EQ(calls.front(), "DrvOpen = 0x00000000");
+    EXPECT_EQ(calls.back(), "DrvMemReadDword 0xE4000044 = 0x0000E721");
+}
+
+TEST_F(Program, DefaultThenApplyWritesTheDefaultClock) {
+    SetEnvironmentVariableA("HALVEX_SIM_BOARDS", "0:1:0x0003:0xE0000000:0x3B05");  // 2 chips at 145 MHz
+    const size_t run = Launch();
+    HWND window = WaitForMainWindow();
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(ClockShown(window), "145");
+    Click(window, IDC_DEFAULT);
+    EXPECT_EQ(ClockShown(window), "166");
+    EXPECT_TRUE(IsWindowEnabled(GetDlgItem(window, IDC_APPLY)));
+    const size_t before = CallsOf(run).size();
+    Click(window, IDC_APPLY);
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(window, IDC_APPLY)));
+    const std::vector<std::string> calls = CallsOf(run);
+    const std::vector<std::string> applied(calls.begin() + before, calls.end());
+    EXPECT_EQ(applied, (std::vector<std::string>{
+                           "DrvPciReadDword 0x00000008 0x00000004 = 0x02300003",
+                           "DrvPciWriteDword 0x00000008 0x00000004 0x02300003 = 0x00000000",
+                           "DrvPciReadDword 0x00000008 0x00000010 = 0xE0000000",
+                           "DrvMemWriteDword 0xE0000044 0x0000E721 = 0x00000000",
+                           "DrvMemWriteDword 0xE2000044 0x0000E721 = 0x00000000",
+                       }));
+    PostMessageA(window, WM_CLOSE, 0, 0);
+    EXPECT_EQ(ExitCode(run), 0u);
+}
+
+TEST_F(Program, StartupFailureShowsItsMessageThenEnds) {
+    const struct {
+        const char* variable;
+        const char* value;
+        const char* message;
+        const char* lastCall;
+    } cases[] = {
+        {"HALVEX_SIM_OPEN", "5", "Unable to load driver!", "DrvOpen = 0x00000005"},
+        {"HALVEX_SIM_BOARDS", "none", "Unable to detect VSA100 hardware!", "DrvPciBusCount = 0x00000001"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.message);
+        SetEnvironmentVariableA(c.variable, c.value);
+        const size_t run = Launch();
+        HWND box = WaitForMessageBox(Pid(run));
+        ASSERT_NE(box, nullptr);
+        EXPECT_EQ(Text(GetDlgItem(box, 0xFFFF)), c.message);
+        EXPECT_EQ(Text(box), "Error");  // the system's caption: the program gives none
+        EXPECT_FALSE(ShowsAnIcon(box));
+        HWND window = MainWindow();
+        EXPECT_EQ(GetWindow(box, GW_OWNER), window);
+        EXPECT_FALSE(IsWindowVisible(window));
+        EXPECT_EQ(SendMessageA(GetDlgItem(window, IDC_BOARD_COMBO), CB_GETCOUNT, 0, 0), 0);
+
+        PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
+        EXPECT_EQ(ExitCode(run), 0u);
+        EXPECT_EQ(CallsOf(run).back(), c.lastCall);
+        SetEnvironmentVariableA(c.variable, nullptr);
+    }
+}
+
+TEST_F(Program, SecondStartBringsTheFirstBack) {
+    const size_t first = Launch();
+    HWND window = WaitForMainWindow();
+    ASSERT_NE(window, nullptr);
+    ShowWindow(window, SW_MINIMIZE);
+    ASSERT_TRUE(WaitFor([&] { return IsIconic(window) != FALSE; }));
+
+    const size_t second = Launch();
+    EXPECT_EQ(ExitCode(second), 0u);
+    EXPECT_TRUE(WaitFor([&] { return !IsIconic(window) && IsWindowVisible(window); }));
+    EXPECT_TRUE(CallsOf(second).empty());
+    EXPECT_EQ(MainWindow(), window);
+
+    PostMessageA(window, WM_CLOSE, 0, 0);
+    EXPECT_EQ(ExitCode(first), 0u);
+}
+
+// The first instance's main window exists, hidden, while its start-up message
+// is up; a second start finds it and shows it.
+TEST_F(Program, SecondStartDuringAStartupMessageShowsTheFirstWindow) {
+    SetEnvironmentVariableA("HALVEX_SIM_OPEN", "1");
+    const size_t first = Launch();
+    HWND box = WaitForMessageBox(Pid(first));
+    ASSERT_NE(box, nullptr);
+    SetEnvironmentVariableA("HALVEX_SIM_OPEN", nullptr);
+    const size_t second = Launch();
+    EXPECT_EQ(ExitCode(second), 0u);
+    EXPECT_TRUE(IsWindowVisible(MainWindow()));
+    EXPECT_TRUE(CallsOf(second).empty());
+    PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    EXPECT_EQ(ExitCode(first), 0u);
+}
+
+}  // namespace

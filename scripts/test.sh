@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds the three builds and runs every test:
+# the board code on the host under the sanitizers, the checks of the built
+# files, and the window and whole-program tests under Wine on a private X
+# display. Ends with each runner's summary; exits non-zero on any failure.
+set -uo pipefail
+source "$(dirname "$0")/lib.sh"
+cd "$ROOT"
+
+install_packages $BUILD_PACKAGES $RUN_PACKAGES $CHECK_PACKAGES || exit 1
+
+SUMMARY=()
+FAILED=0
+# suite name, then the command; keeps the runner's own summary line.
+suite() {
+    local name=$1; shift
+    local out="$ROOT/build/$name.log"
+    log "$name"
+    mkdir -p "$ROOT/build"
+    "$@" 2>&1 | tee "$out"
+    local rc=${PIPESTATUS[0]}
+    local line
+    line=$(grep -E 'tests passed|SKIP' "$out" | tail -n 1)
+    [ -n "$line" ] || line="exit code $rc"
+    [ "$rc" -eq 0 ] || FAILED=1
+    SUMMARY+=("$(printf '%-8s %s' "$name" "$line")")
+}
+
+build_all() {
+    configure_and_build host && configure_and_build win32 && configure_and_build win64
+}
+if ! build_all; then
+    echo "== build failed"
+    exit 1
+fi
+
+suite host ctest --preset host -j "$(nproc)" --timeout 300
+suite win32 ctest --preset win32 --timeout 300
+
+start_display || exit 1
+trap stop_display EXIT
+ensure_prefix64
+# One at a time: the tests find windows by class and title on a shared display.
+suite win64 ctest --preset win64 --timeout 300
+
+echo
+echo "== Summary"
+printf '%s\n' "${SUMMARY[@]}"
+if [ "$FAILED" -ne 0 ]; then
+    echo "== FAILED"
+    exit 1
+fi
+echo "== ALL PASSED"
