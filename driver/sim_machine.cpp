@@ -27,6 +27,8 @@ bool parseNumber(const std::string& field, uint32_t limit, uint32_t* value) {
     return true;
 }
 
+const char STATE_HEADER[] = "halvex-sim-state 1";
+
 std::vector<std::string> split(const std::string& text, char separator) {
     std::vector<std::string> parts;
     size_t start = 0;
@@ -201,4 +203,43 @@ std::string SimMachine::formatCall(const DrvCall& call) {
         length += snprintf(text + length, sizeof text - length, " 0x%08X", static_cast<unsigned>(call.args[i]));
     snprintf(text + length, sizeof text - length, " = 0x%08X", static_cast<unsigned>(call.result));
     return text;
+}
+
+std::string SimMachine::saveState(const std::string& layout) const {
+    std::string text = std::string(STATE_HEADER) + "\nlayout " + layout + "\n";
+    for (const SimBoard& board : boards) {
+        char field[16];
+        snprintf(field, sizeof field, "board 0x%X", static_cast<unsigned>(board.pciAddress()));
+        text += field;
+        snprintf(field, sizeof field, " 0x%X", static_cast<unsigned>(board.command));
+        text += field;
+        for (uint32_t pll : board.pllControl) {
+            snprintf(field, sizeof field, " 0x%X", static_cast<unsigned>(pll));
+            text += field;
+        }
+        text += "\n";
+    }
+    return text;
+}
+
+bool SimMachine::loadState(const std::string& text, const std::string& layout) {
+    const std::vector<std::string> lines = split(text, '\n');
+    // Header, layout, one line per board, and the empty rest after the last newline.
+    if (lines.size() != boards.size() + 3 || lines[0] != STATE_HEADER || lines[1] != "layout " + layout ||
+        !lines.back().empty())
+        return false;
+    std::vector<SimBoard> restored = boards;
+    for (size_t i = 0; i < restored.size(); ++i) {
+        SimBoard& board = restored[i];
+        const std::vector<std::string> f = split(lines[i + 2], ' ');
+        uint32_t address;
+        if (f.size() != board.pllControl.size() + 3 || f[0] != "board" || !parseNumber(f[1], 0xFFFF, &address) ||
+            address != board.pciAddress() || !parseNumber(f[2], 0xFFFFFFFF, &board.command))
+            return false;
+        for (size_t chip = 0; chip < board.pllControl.size(); ++chip)
+            if (!parseNumber(f[chip + 3], 0xFFFFFFFF, &board.pllControl[chip]))
+                return false;
+    }
+    boards = restored;
+    return true;
 }

@@ -63,6 +63,13 @@ public:
     static bool parseBoards(const std::string& text, std::vector<SimBoard>* boards);
     static std::string formatCall(const DrvCall& call);
 
+    // The registers a power cycle would reset (command and pllControl of every
+    // board) as text, tagged with `layout`, the description the boards came
+    // from. loadState restores them only from such a text made for the same
+    // layout and boards; otherwise it returns false and changes nothing.
+    std::string saveState(const std::string& layout) const;
+    bool loadState(const std::string& text, const std::string& layout);
+
 private:
     SimBoard* boardAt(uint32_t pciAddress);
     uint32_t* registerAt(uint32_t physicalAddress);

@@ -46,3 +46,57 @@ TEST(SimMachine, BehavesLikeTheBus) {
 }
 
 }  // namespace
+
+namespace {
+
+// Registers survive a save and load for the same boards; anything else in the
+// text is ignored as a whole, leaving the boards as they were.
+TEST(SimMachineState, RestoresOnlyWhatMatchesTheBoards) {
+    const std::string layout = "0:9:4:0xE4000008:0xE721;1:0:2:0xD8000008:0x3B05";
+    SimMachine machine;
+    ASSERT_TRUE(SimMachine::parseBoards(layout, &machine.boards));
+    machine.boards[0].command = 0x02300003;
+    machine.boards[1].pllControl = {0x5205, 0x5205};
+    const std::string saved = machine.saveState(layout);
+    EXPECT_EQ(saved, "halvex-sim-state 1\nlayout " + layout +
+                         "\nboard 0x48 0x2300003 0xE721\nboard 0x100 0x2300000 0x5205 0x5205\n");
+
+    SimMachine fresh;
+    SimMachine::parseBoards(layout, &fresh.boards);
+    ASSERT_TRUE(fresh.loadState(saved, layout));
+    EXPECT_EQ(fresh.saveState(layout), saved);
+
+    auto replaced = [&](const std::string& from, const std::string& to) {
+        std::string text = saved;
+        text.replace(text.find(from), from.size(), to);
+        return text;
+    };
+    const std::string corrupt[] = {
+        "",
+        "garbage",
+        saved.substr(0, saved.size() - 1),            // cut short
+        saved.substr(0, saved.size() / 2),            // cut in the middle
+        saved + "board 0x8 0x0 0x0\n",                // a board too many
+        replaced("halvex-sim-state 1", "halvex-sim-state 2"),
+        replaced("0x100 ", "0x108 "),                 // another slot
+        replaced("0x5205 0x5205", "0x5205"),          // a chip missing
+        replaced("0x5205\n", "0x5205 0x1\n"),         // a chip too many
+        replaced("0xE721\n", "0xE72Z\n"),
+        replaced("0xE721\n", "0x1E7210000\n"),        // more than 32 bits
+        replaced("board 0x48", "bored 0x48"),
+        std::string("\0\0\xff", 3),
+    };
+    for (const std::string& text : corrupt) {
+        SCOPED_TRACE(text);
+        SimMachine machine2;
+        SimMachine::parseBoards(layout, &machine2.boards);
+        const std::string before = machine2.saveState(layout);
+        EXPECT_FALSE(machine2.loadState(text, layout));
+        EXPECT_EQ(machine2.saveState(layout), before);
+    }
+    SimMachine other;
+    SimMachine::parseBoards(layout, &other.boards);
+    EXPECT_FALSE(other.loadState(saved, "0:9:4:0xE4000008:0xE721"));  // made for other boards
+}
+
+}  // namespace

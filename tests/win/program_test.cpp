@@ -9,7 +9,10 @@
 
 #include <windows.h>
 
+#include <commctrl.h>
+
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -17,7 +20,7 @@
 
 namespace {
 
-constexpr DWORD WAIT_MS = 60000;  // a 32-bit start under emulation is slow
+constexpr DWORD WAIT_MS = 300000;  // a ceiling: a 32-bit start under emulation takes minutes
 constexpr int IDC_ABOUT = 131, IDC_DEFAULT = 133, IDC_APPLY = 134, IDC_BOARD_COMBO = 137;
 const char MAIN_CLASS[] = "Halvex";
 const char MAIN_TITLE[] = "Halvex ver.1.00";
@@ -29,6 +32,19 @@ std::string ProgramPath() {
     GetModuleFileNameA(nullptr, path, MAX_PATH);
     std::string self = path;
     return self.substr(0, self.find_last_of("\\/") + 1) + "Halvex.exe";
+}
+
+// Whether the program file is an i386 image, by its PE header's machine field.
+bool ProgramIs32Bit() {
+    std::ifstream file(ProgramPath(), std::ios::binary);
+    char header[0x200] = {};
+    file.read(header, sizeof header);
+    DWORD peOffset;
+    memcpy(&peOffset, header + 0x3C, sizeof peOffset);
+    WORD machine = 0;
+    if (peOffset + 6 <= sizeof header)
+        memcpy(&machine, header + peOffset + 4, sizeof machine);
+    return machine == IMAGE_FILE_MACHINE_I386;
 }
 
 struct LoggedCall {
@@ -54,6 +70,9 @@ protected:
         GetTempFileNameA(directory, "hvx", 0, path);
         log_ = path;
         SetEnvironmentVariableA("HALVEX_SIM_LOG", log_.c_str());
+        // Each test's boards start from their initial registers.
+        state_ = log_ + ".state";
+        SetEnvironmentVariableA("HALVEX_SIM_STATE", state_.c_str());
         for (const char* name : {"HALVEX_SIM_BOARDS", "HALVEX_SIM_OPEN"})
             SetEnvironmentVariableA(name, nullptr);
     }
@@ -66,6 +85,7 @@ protected:
             CloseHandle(process.hThread);
         }
         DeleteFileA(log_.c_str());
+        DeleteFileA(state_.c_str());
     }
 
     // Starts the program with the current environment; returns its index.
@@ -168,7 +188,37 @@ protected:
         return false;
     }
 
+    // Moves the spinner one step up as a click on its arrow does, so the
+    // spinner itself notifies the window.
+    static void ClickSpinnerUp(HWND window) {
+        HWND spin = FindWindowExA(window, nullptr, "msctls_updown32", nullptr);
+        RECT rect;
+        GetClientRect(spin, &rect);
+        const LPARAM upArrow = MAKELPARAM(rect.right / 2, rect.bottom / 4);
+        DWORD_PTR result;
+        SendMessageTimeoutA(spin, WM_LBUTTONDOWN, MK_LBUTTON, upArrow, SMTO_NORMAL, WAIT_MS, &result);
+        SendMessageTimeoutA(spin, WM_LBUTTONUP, 0, upArrow, SMTO_NORMAL, WAIT_MS, &result);
+    }
+
+    static void SetSpinner(HWND window, unsigned mhz) {
+        HWND spin = FindWindowExA(window, nullptr, "msctls_updown32", nullptr);
+        SendMessageA(spin, UDM_SETPOS, 0, MAKELPARAM(mhz, 0));
+    }
+
+    // Starts the program, waits for its window and returns what it shows.
+    std::string ClockAtStart(size_t* run) {
+        *run = Launch();
+        HWND window = WaitForMainWindow();
+        return window ? ClockShown(window) : "no window";
+    }
+
+    void Close(size_t run) {
+        PostMessageA(MainWindow(), WM_CLOSE, 0, 0);
+        EXPECT_EQ(ExitCode(run), 0u);
+    }
+
     std::string log_;
+    std::string state_;
     std::vector<PROCESS_INFORMATION> started_;
 };
 
@@ -196,12 +246,21 @@ TEST_F(Program, StartsWithTheBoardsListedAndClosesWithZero) {
     EXPECT_EQ(calls.back(), "DrvMemReadDword 0xE4000044 = 0x0000E721");
 }
 
-TEST_F(Program, DefaultThenApplyWritesTheDefaultClock) {
-    SetEnvironmentVariableA("HALVEX_SIM_BOARDS", "0:1:0x0003:0xE0000000:0x3B05");  // 2 chips at 145 MHz
+// The user's main path, end to end; also the scenario run with the shipped
+// 32-bit program, where a calling-convention mismatch with the library would
+// show.
+TEST_F(Program, ListDefaultApplyClose) {
+    SetEnvironmentVariableA("HALVEX_SIM_BOARDS", "0:1:0x0003:0xE0000000:0x3B05;2:4:0x0004:0xD0000008:0xE721");
     const size_t run = Launch();
     HWND window = WaitForMainWindow();
     ASSERT_NE(window, nullptr);
-    EXPECT_EQ(ClockShown(window), "145");
+    BOOL wow64 = FALSE;
+    IsWow64Process(started_[run].hProcess, &wow64);
+    EXPECT_EQ(wow64 != FALSE, ProgramIs32Bit()) << "the program ran as the build it is";
+    HWND combo = GetDlgItem(window, IDC_BOARD_COMBO);
+    EXPECT_EQ(SendMessageA(combo, CB_GETCOUNT, 0, 0), 2);
+    EXPECT_EQ(Text(combo), "2-chip 3Dfx VSA100 graphics card");
+    EXPECT_EQ(ClockShown(window), "145");  // 0x3B05: 145.568 MHz
     Click(window, IDC_DEFAULT);
     EXPECT_EQ(ClockShown(window), "166");
     EXPECT_TRUE(IsWindowEnabled(GetDlgItem(window, IDC_APPLY)));
@@ -283,6 +342,41 @@ TEST_F(Program, SecondStartDuringAStartupMessageShowsTheFirstWindow) {
     EXPECT_TRUE(CallsOf(second).empty());
     PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
     EXPECT_EQ(ExitCode(first), 0u);
+}
+
+// The simulated boards keep their registers in the state file, as a board
+// keeps its clock until power-off; deleting the file is a power cycle.
+TEST_F(Program, AppliedClockOutlivesTheProgram) {
+    size_t run;
+    ASSERT_EQ(ClockAtStart(&run), "166");
+    HWND window = MainWindow();
+    SetSpinner(window, 199);
+    ClickSpinnerUp(window);
+    ASSERT_TRUE(IsWindowEnabled(GetDlgItem(window, IDC_APPLY)));
+    Click(window, IDC_APPLY);
+    EXPECT_EQ(CallsOf(run).back(), "DrvMemWriteDword 0xE4000044 0x00005205 = 0x00000000");
+    Close(run);
+
+    EXPECT_EQ(ClockAtStart(&run), "200");  // 0x5205: 200.45 MHz
+    Close(run);
+    ASSERT_TRUE(DeleteFileA(state_.c_str()));
+    EXPECT_EQ(ClockAtStart(&run), "166");
+    Close(run);
+}
+
+TEST_F(Program, DamagedStateFileIsIgnored) {
+    const std::string damaged[] = {"halvex-sim-state 1\nlayout 0:9:0x0004:0xE4000008:0xE721;1:0", "\x01\x02garbage",
+                                   std::string(100000, 'x')};
+    for (const std::string& text : damaged) {
+        std::ofstream(state_, std::ios::binary) << text;
+        size_t run;
+        EXPECT_EQ(ClockAtStart(&run), "166");
+        Close(run);
+        std::ifstream file(state_);
+        std::string header;
+        std::getline(file, header);
+        EXPECT_EQ(header, "halvex-sim-state 1");  // rewritten whole by the first readout
+    }
 }
 
 }  // namespace
