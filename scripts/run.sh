@@ -2,9 +2,20 @@
 # Builds Halvex and starts it under Wine on its simulated boards: in a window
 # on your display if there is one; otherwise under Xvfb, saving a screenshot
 # of the main window as a PNG.
+#
+# The simulated boards keep an applied clock across runs, as real ones do
+# until power-off, in build/halvex-sim-state.txt; --reset deletes it first, so
+# the boards start again from their initial clocks.
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 cd "$ROOT"
+
+STATE="$ROOT/build/halvex-sim-state.txt"
+if [ "${1:-}" = --reset ]; then
+    rm -f "$STATE"
+    log "simulated boards reset to their initial clocks"
+fi
+export HALVEX_SIM_STATE="${HALVEX_SIM_STATE:-Z:$STATE}"
 
 install_packages $BUILD_PACKAGES $RUN_PACKAGES
 configure_and_build win64 >/dev/null
