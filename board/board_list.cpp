@@ -78,8 +78,8 @@ bool BoardList::scanBus(unsigned bus) {
 }
 
 bool BoardList::detect() {
-    // The bus count is asked again after every bus, as the driver may learn
-    // of buses behind bridges while the scan goes on.
+    // The driver's bus count is asked again after every bus rather than
+    // kept: the scan goes on while the latest count lies above the bus.
     if (DrvPciBusCount() != 0) {
         unsigned bus = 0;
         do {

@@ -43,25 +43,20 @@ std::vector<std::string> split(const std::string& text, char separator) {
 
 }  // namespace
 
-const char* drvOpName(DrvOp op) {
-    switch (op) {
-    case DrvOp::Open:
-        return "DrvOpen";
-    case DrvOp::PciBusCount:
-        return "DrvPciBusCount";
-    case DrvOp::PciReadWord:
-        return "DrvPciReadWord";
-    case DrvOp::PciReadDword:
-        return "DrvPciReadDword";
-    case DrvOp::PciWriteDword:
-        return "DrvPciWriteDword";
-    case DrvOp::MemReadDword:
-        return "DrvMemReadDword";
-    case DrvOp::MemWriteDword:
-        return "DrvMemWriteDword";
-    }
-    return "?";
-}
+namespace {
+
+// Name and number of arguments of each operation, in DrvOp order.
+const struct {
+    const char* name;
+    int argumentCount;
+} OPERATIONS[] = {
+    {"DrvOpen", 0},          {"DrvPciBusCount", 0},  {"DrvPciReadWord", 2},   {"DrvPciReadDword", 2},
+    {"DrvPciWriteDword", 3}, {"DrvMemReadDword", 1}, {"DrvMemWriteDword", 2},
+};
+
+}  // namespace
+
+const char* drvOpName(DrvOp op) { return OPERATIONS[static_cast<int>(op)].name; }
 
 bool DrvCall::operator==(const DrvCall& other) const {
     return op == other.op && args[0] == other.args[0] && args[1] == other.args[1] &&
@@ -196,10 +191,9 @@ bool SimMachine::parseBoards(const std::string& text, std::vector<SimBoard>* boa
 }
 
 std::string SimMachine::formatCall(const DrvCall& call) {
-    static const int ARG_COUNT[] = {0, 0, 2, 2, 3, 1, 2};
     char text[128];
     int length = snprintf(text, sizeof text, "%s", drvOpName(call.op));
-    for (int i = 0; i < ARG_COUNT[static_cast<int>(call.op)]; ++i)
+    for (int i = 0; i < OPERATIONS[static_cast<int>(call.op)].argumentCount; ++i)
         length += snprintf(text + length, sizeof text - length, " 0x%08X", static_cast<unsigned>(call.args[i]));
     snprintf(text + length, sizeof text - length, " = 0x%08X", static_cast<unsigned>(call.result));
     return text;
