@@ -43,7 +43,8 @@ std::string defaultStatePath() {
     return length && length < MAX_PATH ? std::string(directory) + STATE_FILE_NAME : std::string();
 }
 
-// The whole file, or "" when it cannot be read or is larger than any state.
+// The file's first MAX_STATE_SIZE bytes (a real state is far smaller, so a
+// longer file fails to parse), or "" when it cannot be read.
 std::string readSmallFile(const std::string& path) {
     HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
