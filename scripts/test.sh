@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the three builds and runs every test:
 # the board code on the host under the sanitizers, the checks of the built
-# files, and the window and whole-program tests under Wine on a private X
-# display. Ends with each runner's summary; exits non-zero on any failure.
+# files and the release archive, the window and whole-program tests under Wine
+# on a private X display, and the shipped 32-bit program with 32-bit Wine (or
+# a SKIP line saying what is missing). Ends with each runner's summary; exits
+# non-zero on any failure.
 set -uo pipefail
 source "$(dirname "$0")/lib.sh"
 cd "$ROOT"
