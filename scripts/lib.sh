@@ -6,7 +6,7 @@ export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 
 BUILD_PACKAGES="cmake make g++ libgtest-dev googletest g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64"
-RUN_PACKAGES="wine wine64 xvfb xauth imagemagick fonts-liberation x11-utils xdotool"
+RUN_PACKAGES="wine wine64 fonts-wine xvfb xauth imagemagick fonts-liberation x11-utils xdotool"
 CHECK_PACKAGES="python3 python3-pefile curl"
 
 log() { printf '== %s\n' "$*"; }
@@ -60,6 +60,23 @@ stop_display() {
     XVFB_PID=""
 }
 
+# Whether a window manager places Wine's windows ("Y", Wine's default) or
+# Wine does itself ("N"). With no window manager, as under Xvfb, a managed
+# window that closes makes Wine wait 2 s for a window manager that never
+# answers; unmanaged, Wine also draws the frame and caption itself.
+wine_window_manager() {
+    printf 'REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\n"Managed"="%s"\n' "$1" >"$WINEPREFIX/managed.reg"
+    "$WINE64" regedit "$WINEPREFIX/managed.reg" >/dev/null 2>&1 </dev/null || true
+}
+
+# Wine draws the caption buttons with its Marlett font, which Debian's Wine
+# finds only in the prefix; without it they show as the letters "0 1 r".
+install_prefix_fonts() {
+    local font=/usr/share/wine/fonts/marlett.ttf
+    [ -f "$font" ] && [ ! -f "$WINEPREFIX/drive_c/windows/Fonts/marlett.ttf" ] &&
+        cp "$font" "$WINEPREFIX/drive_c/windows/Fonts/" || true
+}
+
 # The 64-bit prefix of the build, made once (a new prefix takes ~10 s).
 ensure_prefix64() {
     export WINEPREFIX="$ROOT/build/wineprefix64"
@@ -69,6 +86,7 @@ ensure_prefix64() {
         "$WINE64" wineboot -u >/dev/null 2>&1 || true
         wineserver -w
     fi
+    install_prefix_fonts
     # Keep one wineserver and its services up for all the runs. They start
     # here with no terminal or pipe attached: a service holding a test's
     # output pipe open would keep its reader waiting for ever.
@@ -149,6 +167,7 @@ ensure_prefix32() {
         wine wineboot -u >/dev/null 2>&1 </dev/null || true
         wineserver -w
     fi
+    install_prefix_fonts
     wineserver -p >/dev/null 2>&1 </dev/null || true
     "$WINE64" wineboot >/dev/null 2>&1 </dev/null || true
 }

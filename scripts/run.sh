@@ -23,6 +23,7 @@ EXE="$ROOT/build/win64/Halvex.exe"
 
 if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
     ensure_prefix64
+    wine_window_manager Y
     log "starting Halvex on $DISPLAY (close its window to end)"
     "$WINE64" "$EXE"
     exit 0
@@ -32,6 +33,7 @@ SHOT="$ROOT/build/halvex-main-window.png"
 start_display
 trap stop_display EXIT
 ensure_prefix64
+wine_window_manager N
 log "no display: starting Halvex under Xvfb ($DISPLAY)"
 "$WINE64" "$EXE" >/dev/null 2>&1 &
 for _ in $(seq 100); do
@@ -44,7 +46,7 @@ if [ -z "$geometry" ]; then
     exit 1
 fi
 sleep 1  # let it paint
-# "... 234x215+3+22 ..." is the client area; with no window manager there is no frame.
+# "... 240x240+0+0 ...": the whole window, frame and caption drawn by Wine.
 read -r w h x y < <(sed -E 's/.* ([0-9]+)x([0-9]+)\+([0-9]+)\+([0-9]+) .*/\1 \2 \3 \4/' <<<"$geometry")
 import -window root -crop "${w}x${h}+${x}+${y}" +repage "$SHOT"
 xdotool search --name 'Halvex ver.1.00' windowclose >/dev/null 2>&1 || wineserver -k

@@ -42,6 +42,7 @@ suite win32 ctest --preset win32 --timeout 300
 start_display || exit 1
 trap stop_display EXIT
 ensure_prefix64
+wine_window_manager N
 # One at a time: the tests find windows by class and title on a shared display.
 suite win64 ctest --preset win64 --timeout 300
 
@@ -51,6 +52,7 @@ suite win64 ctest --preset win64 --timeout 300
 # start) the one scenario of the user's main path.
 run_shipped_32bit() {
     ensure_prefix32
+    wine_window_manager N
     local filter='Program.*'
     [ "$WINE32_MODE" = native ] || filter='Program.ListDefaultApplyClose'
     log "32-bit Wine: $WINE32_MODE; running $filter against build/win32/Halvex.exe"
