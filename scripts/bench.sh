@@ -19,6 +19,7 @@ W32="$ROOT/build/win32" W64="$ROOT/build/win64"
 start_display
 trap stop_display EXIT
 ensure_prefix64
+wine_window_manager N
 export HALVEX_SIM_STATE=none  # every start sees the same boards
 measure() { "$WINE64" "$W64/measure.exe" "$@" 2>/dev/null | tr -d '\r'; }
 field() { sed -E "s/.*$1=([0-9.]+).*/\\1/" <<<"$2"; }
