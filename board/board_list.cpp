@@ -39,9 +39,7 @@ void BoardList::clear() {
     capacity_ = 0;
 }
 
-const BoardRecord* BoardList::at(unsigned index) const {
-    return index < count_ ? records_[index] : nullptr;
-}
+const BoardRecord* BoardList::at(unsigned index) const { return index < count_ ? records_[index] : nullptr; }
 
 bool BoardList::append(BoardRecord* record) {
     if (count_ == capacity_) {

@@ -30,9 +30,7 @@ constexpr unsigned DEVICES_PER_BUS = 32;
 constexpr uint32_t CHIP_WINDOW_SIZE = 0x2000000;
 constexpr uint32_t REG_PLL_CONTROL = 0x44;
 
-constexpr uint32_t pciAddress(unsigned bus, unsigned device) {
-    return ((bus & 0xFFu) << 8) | ((device & 0x1Fu) << 3);
-}
+constexpr uint32_t pciAddress(unsigned bus, unsigned device) { return ((bus & 0xFFu) << 8) | ((device & 0x1Fu) << 3); }
 
 // Board makers mark multi-chip boards by subsystem identifier.
 constexpr uint32_t chipCountForSubsystem(uint16_t subsystemId) {

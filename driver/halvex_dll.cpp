@@ -63,7 +63,8 @@ std::string readSmallFile(const std::string& path) {
 // state or the new one, never half of one.
 void writeFileAtomically(const std::string& path, const std::string& text) {
     const std::string temporary = path + "." + std::to_string(GetCurrentProcessId()) + ".tmp";
-    HANDLE file = CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file =
+        CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return;
     DWORD written = 0;
@@ -115,10 +116,10 @@ struct StandIn {
         if (machine.calls.empty())
             return;
         if (!logPath.empty()) {
-            const std::string line = std::to_string(GetCurrentProcessId()) + " " +
-                                     SimMachine::formatCall(machine.calls.back()) + "\r\n";
-            HANDLE file = CreateFileA(logPath.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                      nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+            const std::string line =
+                std::to_string(GetCurrentProcessId()) + " " + SimMachine::formatCall(machine.calls.back()) + "\r\n";
+            HANDLE file = CreateFileA(logPath.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                      OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
             if (file != INVALID_HANDLE_VALUE) {
                 DWORD written;
                 WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);

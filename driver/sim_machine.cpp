@@ -59,12 +59,11 @@ const struct {
 const char* drvOpName(DrvOp op) { return OPERATIONS[static_cast<int>(op)].name; }
 
 bool DrvCall::operator==(const DrvCall& other) const {
-    return op == other.op && args[0] == other.args[0] && args[1] == other.args[1] &&
-           args[2] == other.args[2] && result == other.result;
+    return op == other.op && args[0] == other.args[0] && args[1] == other.args[1] && args[2] == other.args[2] &&
+           result == other.result;
 }
 
-SimBoard& SimMachine::addBoard(unsigned bus, unsigned device, uint16_t subsystemId, uint32_t bar0,
-                               uint32_t pll) {
+SimBoard& SimMachine::addBoard(unsigned bus, unsigned device, uint16_t subsystemId, uint32_t bar0, uint32_t pll) {
     SimBoard board;
     board.bus = bus;
     board.device = device;

@@ -5,12 +5,9 @@
 namespace {
 
 const PaintedText ABOUT_TEXTS[] = {
-    {&fontBold, 65, 10, "[Ambrin]"},
-    {&fontBold, 39, 25, "Tessaly"},
-    {&fontBold, 62, 38, "version 1.00"},
-    {&fontText, 10, 58, "Copyright (C) 2026 [Ambrin]"},
-    {&fontText, 10, 72, "halvex@example.org"},
-    {&fontText, 10, 86, "http://www.example.org/halvex/"},
+    {&fontBold, 65, 10, "[Ambrin]"},           {&fontBold, 39, 25, "Tessaly"},
+    {&fontBold, 62, 38, "version 1.00"},       {&fontText, 10, 58, "Copyright (C) 2026 [Ambrin]"},
+    {&fontText, 10, 72, "halvex@example.org"}, {&fontText, 10, 86, "http://www.example.org/halvex/"},
 };
 
 void OnPaint(HWND dialog) {

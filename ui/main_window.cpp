@@ -32,9 +32,7 @@ void OnPaint(HWND window) {
     EndPaint(window, &paint);
 }
 
-void OnAbout(HWND window) {
-    DialogBoxParamA(g_instance, MAKEINTRESOURCEA(IDD_ABOUT), window, AboutDlgProc, 0);
-}
+void OnAbout(HWND window) { DialogBoxParamA(g_instance, MAKEINTRESOURCEA(IDD_ABOUT), window, AboutDlgProc, 0); }
 
 // Default only moves the spinner; the hardware is written by Apply.
 void OnDefault() {

@@ -46,8 +46,8 @@ void CreateControls() {
                                  210, 80, IDC_BOARD_COMBO, fontText);
     g_clockDisplay = CreateControl("STATIC", WS_CHILD | WS_VISIBLE | WS_BORDER, 10, 130, 31, 21, 0, fontControl);
     // The spinner writes its position into the display as a decimal number.
-    g_clockSpin = CreateUpDownControl(WS_CHILD | WS_VISIBLE | WS_BORDER | WS_TABSTOP | UDS_SETBUDDYINT, 40, 130, 30,
-                                      21, g_mainWindow, IDC_CLOCK_SPIN, g_instance, g_clockDisplay, MAX_CLOCK_MHZ,
+    g_clockSpin = CreateUpDownControl(WS_CHILD | WS_VISIBLE | WS_BORDER | WS_TABSTOP | UDS_SETBUDDYINT, 40, 130, 30, 21,
+                                      g_mainWindow, IDC_CLOCK_SPIN, g_instance, g_clockDisplay, MAX_CLOCK_MHZ,
                                       MIN_CLOCK_MHZ, DEFAULT_CLOCK_MHZ);
     g_defaultButton = CreateButton(10, BUTTON_STYLE, IDC_DEFAULT, "Default");
     g_applyButton = CreateButton(72, BUTTON_STYLE | WS_DISABLED, IDC_APPLY, "Apply");

@@ -4,7 +4,7 @@
 
 namespace {
 
-constexpr uint32_t BOARD = 0x100;  // bus 1, device 0
+constexpr uint32_t BOARD = 0x100;      // bus 1, device 0
 constexpr uint32_t BAR0 = 0xD8000008;  // prefetchable memory
 constexpr uint32_t BASE = 0xD8000000;
 
@@ -23,12 +23,14 @@ TEST_F(Clock, DecodesPllControl) {
         double mhz;
         unsigned shown;
     } cases[] = {
-        {0xE721, 166.807, 166},  // the default setting: truncated, not rounded
-        {0x4405, 167.045, 167}, {0x1305, 50.114, 50},  {0x5A05, 219.545, 219},
-        {0x2A05, 105.000, 104},  // 104.99999: truncation shows 104
-        {0x5605, 210.000, 209},  // 209.99997
-        {0x0000, 14.318, 14},    // N = M = K = 0
-        {0xFFFF, 7.076, 7},      // N = 255, M = 63, K = 3
+        {0xE721, 166.807, 166},      // the default setting: truncated, not rounded
+        {0x4405, 167.045, 167},      // the nearest M = 1, K = 1 setting to 166
+        {0x1305, 50.114, 50},        // the lowest table setting
+        {0x5A05, 219.545, 219},      // the highest
+        {0x2A05, 105.000, 104},      // 104.99999: truncation shows 104
+        {0x5605, 210.000, 209},      // 209.99997
+        {0x0000, 14.318, 14},        // N = M = K = 0
+        {0xFFFF, 7.076, 7},          // N = 255, M = 63, K = 3
         {0xABCDE721, 166.807, 166},  // bits 16..31 are not part of the setting
     };
     for (const auto& c : cases) {
@@ -48,10 +50,14 @@ TEST_F(Clock, ReadoutEnablesDecodingThenReadsChipZero) {
     boards_.readClockMHz(0);
     boards_.readClockMHz(0);  // rewritten even though both bits are now set
     EXPECT_EQ(g_machine.calls, (std::vector<DrvCall>{
-                                   readDword(BOARD, 0x04, 0x02300000), writeDword(BOARD, 0x04, 0x02300003),
-                                   readDword(BOARD, 0x10, BAR0), memRead(BASE + 0x44, 0xE721),
-                                   readDword(BOARD, 0x04, 0x02300003), writeDword(BOARD, 0x04, 0x02300003),
-                                   readDword(BOARD, 0x10, BAR0), memRead(BASE + 0x44, 0xE721),
+                                   readDword(BOARD, 0x04, 0x02300000),
+                                   writeDword(BOARD, 0x04, 0x02300003),
+                                   readDword(BOARD, 0x10, BAR0),
+                                   memRead(BASE + 0x44, 0xE721),
+                                   readDword(BOARD, 0x04, 0x02300003),
+                                   writeDword(BOARD, 0x04, 0x02300003),
+                                   readDword(BOARD, 0x10, BAR0),
+                                   memRead(BASE + 0x44, 0xE721),
                                }));
 }
 

@@ -96,7 +96,8 @@ TEST_F(Detection, ChipCountFollowsSubsystemIdentifier) {
     const struct {
         uint16_t subsystem;
         unsigned chips;
-    } cases[] = {{0x0001, 4}, {0x0002, 2}, {0x0003, 2}, {0x0009, 2}, {0x0000, 1}, {0x0004, 1}, {0x0005, 1}, {0xFFFF, 1}};
+    } cases[] = {{0x0001, 4}, {0x0002, 2}, {0x0003, 2}, {0x0009, 2},
+                 {0x0000, 1}, {0x0004, 1}, {0x0005, 1}, {0xFFFF, 1}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.subsystem);
         g_machine = SimMachine();

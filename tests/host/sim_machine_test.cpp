@@ -42,7 +42,8 @@ TEST(SimMachine, BehavesLikeTheBus) {
     machine.memWriteDword(0xE0000040, 0x1305);
     EXPECT_EQ(machine.boards[0].pllControl, (std::vector<uint32_t>{0xE721, 0x4405}));
     EXPECT_EQ(machine.calls.size(), 10u);
-    EXPECT_EQ(SimMachine::formatCall(machine.calls[4]), "DrvPciWriteDword 0x00000008 0x00000004 0xFFFF0002 = 0x00000000");
+    EXPECT_EQ(SimMachine::formatCall(machine.calls[4]),
+              "DrvPciWriteDword 0x00000008 0x00000004 0xFFFF0002 = 0x00000000");
 }
 
 }  // namespace
@@ -74,15 +75,15 @@ TEST(SimMachineState, RestoresOnlyWhatMatchesTheBoards) {
     const std::string corrupt[] = {
         "",
         "garbage",
-        saved.substr(0, saved.size() - 1),            // cut short
-        saved.substr(0, saved.size() / 2),            // cut in the middle
-        saved + "board 0x8 0x0 0x0\n",                // a board too many
+        saved.substr(0, saved.size() - 1),  // cut short
+        saved.substr(0, saved.size() / 2),  // cut in the middle
+        saved + "board 0x8 0x0 0x0\n",      // a board too many
         replaced("halvex-sim-state 1", "halvex-sim-state 2"),
-        replaced("0x100 ", "0x108 "),                 // another slot
-        replaced("0x5205 0x5205", "0x5205"),          // a chip missing
-        replaced("0x5205\n", "0x5205 0x1\n"),         // a chip too many
+        replaced("0x100 ", "0x108 "),          // another slot
+        replaced("0x5205 0x5205", "0x5205"),   // a chip missing
+        replaced("0x5205\n", "0x5205 0x1\n"),  // a chip too many
         replaced("0xE721\n", "0xE72Z\n"),
-        replaced("0xE721\n", "0x1E7210000\n"),        // more than 32 bits
+        replaced("0xE721\n", "0x1E7210000\n"),  // more than 32 bits
         replaced("board 0x48", "bored 0x48"),
         std::string("\0\0\xff", 3),
     };

@@ -78,6 +78,7 @@ LRESULT CALLBACK RecordCreation(int code, WPARAM wParam, LPARAM lParam) {
 void (*g_aboutAction)(HWND) = nullptr;
 HWND g_aboutSeen = nullptr;
 HWND g_aboutOwner = nullptr;
+POINT g_aboutClientOrigin;
 
 void CALLBACK CloseAboutWhenShown(HWND, UINT, UINT_PTR timer, DWORD) {
     HWND about = FindWindowA(reinterpret_cast<LPCSTR>(WC_DIALOG), "About");
@@ -86,6 +87,8 @@ void CALLBACK CloseAboutWhenShown(HWND, UINT, UINT_PTR timer, DWORD) {
     KillTimer(nullptr, timer);
     g_aboutSeen = about;
     g_aboutOwner = GetWindow(about, GW_OWNER);
+    g_aboutClientOrigin = {0, 0};
+    ClientToScreen(about, &g_aboutClientOrigin);
     g_aboutAction(about);
 }
 
@@ -249,11 +252,11 @@ TEST_F(MainWindow, ApplyWritesEveryChipOfTheSelectedBoardOnce) {
     g_machine.calls.clear();
     Click(g_applyButton);
     const std::vector<DrvCall> expected = {
-        {DrvOp::PciReadDword, {BOARD1, 0x04, 0}, 0x02300003},
-        {DrvOp::PciWriteDword, {BOARD1, 0x04, 0x02300003}, 0},
-        {DrvOp::PciReadDword, {BOARD1, 0x10, 0}, BAR0_1},
-        {DrvOp::MemWriteDword, {0xD8000044, 0xE721, 0}, 0},
-        {DrvOp::MemWriteDword, {0xDA000044, 0xE721, 0}, 0},
+        {DrvOp::PciReadDword, {BOARD1, 0x04, 0}, 0x02300003},   // the command register
+        {DrvOp::PciWriteDword, {BOARD1, 0x04, 0x02300003}, 0},  // decoding on, status half kept
+        {DrvOp::PciReadDword, {BOARD1, 0x10, 0}, BAR0_1},       // BAR0
+        {DrvOp::MemWriteDword, {0xD8000044, 0xE721, 0}, 0},     // chip 0
+        {DrvOp::MemWriteDword, {0xDA000044, 0xE721, 0}, 0},     // chip 1, 32 MiB on
     };
     EXPECT_EQ(g_machine.calls, expected);
     EXPECT_FALSE(ApplyEnabled());  // no second press until the clock changes again
@@ -326,7 +329,7 @@ TEST_F(MainWindow, OtherCommandsDoNothing) {
     ArmAboutCloser([](HWND about) { EndDialog(about, IDCANCEL); });  // in case one opened it
     const struct {
         WORD id, code;
-    } cases[] = {{IDC_ABOUT, BN_DOUBLECLICKED}, {IDC_APPLY, BN_SETFOCUS}, {IDC_DEFAULT, BN_KILLFOCUS},
+    } cases[] = {{IDC_ABOUT, BN_DOUBLECLICKED},   {IDC_APPLY, BN_SETFOCUS},      {IDC_DEFAULT, BN_KILLFOCUS},
                  {IDC_BOARD_COMBO, CBN_DROPDOWN}, {IDC_BOARD_COMBO, BN_CLICKED}, {999, BN_CLICKED},
                  {IDC_CLOCK_SPIN, BN_CLICKED}};
     for (const auto& c : cases) {
@@ -351,6 +354,10 @@ TEST_F(MainWindow, AboutOpensModallyAndLeavesApplyAsItWas) {
             Click(g_aboutButton);  // returns once the box is closed
             EXPECT_NE(g_aboutSeen, nullptr);
             EXPECT_EQ(g_aboutOwner, g_mainWindow);
+            POINT mainClientOrigin = {0, 0};  // the box has no centring style: it opens at 0, 0 there
+            ClientToScreen(g_mainWindow, &mainClientOrigin);
+            EXPECT_EQ(g_aboutClientOrigin.x, mainClientOrigin.x);
+            EXPECT_EQ(g_aboutClientOrigin.y, mainClientOrigin.y);
             EXPECT_FALSE(IsWindow(g_aboutSeen));
             EXPECT_EQ(ApplyEnabled(), applyEnabled);
         }
