@@ -10,6 +10,7 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -381,6 +382,86 @@ TEST_F(MainWindow, AboutEndsWithTheKeyOrButtonUsed) {
         ArmAboutCloser(c.close);
         EXPECT_EQ(DialogBoxParamA(g_instance, MAKEINTRESOURCEA(IDD_ABOUT), g_mainWindow, AboutDlgProc, 0), c.result);
     }
+}
+
+// Pixels of `window`'s client area in `rect` darker than mid-grey: text, on
+// the window colour.
+int DarkPixels(HWND window, RECT rect) {
+    HDC dc = GetDC(window);
+    int dark = 0;
+    for (int y = rect.top; y < rect.bottom; ++y)
+        for (int x = rect.left; x < rect.right; ++x) {
+            const COLORREF c = GetPixel(dc, x, y);
+            dark += c != CLR_INVALID && GetRValue(c) + GetGValue(c) + GetBValue(c) < 3 * 128;
+        }
+    ReleaseDC(window, dc);
+    return dark;
+}
+
+// Where a text drawn at x, y in `font` lies.
+RECT TextRect(HWND window, HFONT font, int x, int y, const char* text) {
+    HDC dc = GetDC(window);
+    HGDIOBJ old = SelectObject(dc, font);
+    SIZE size;
+    GetTextExtentPoint32A(dc, text, lstrlenA(text), &size);
+    SelectObject(dc, old);
+    ReleaseDC(window, dc);
+    return {x, y, x + size.cx, y + size.cy};
+}
+
+TEST_F(MainWindow, PaintsTheWarningAndTheLabels) {
+    StartQuietly();
+    const struct {
+        HFONT font;
+        int x, y;
+        const char* text;
+    } texts[] = {
+        {fontBold, 10, 10, "Note"},
+        {fontText, 37, 10, ": Changing the hardware settings may"},
+        {fontText, 10, 24, "cause system instability and possibly dam-"},
+        {fontText, 10, 38, "age the hardware. Use at your own risk."},
+        {fontBold, 10, 65, "Target Hardware"},
+        {fontBold, 10, 115, "Core and Memory Clock Frequency"},
+        {fontControl, 65, 135, "MHz"},
+    };
+    RECT client;
+    GetClientRect(g_mainWindow, &client);
+    for (const auto& t : texts) {
+        SCOPED_TRACE(t.text);
+        RECT rect = TextRect(g_mainWindow, t.font, t.x, t.y, t.text);
+        rect.right = std::min(rect.right, client.right);  // the first lines run past a 240-pixel window
+        EXPECT_GT(DarkPixels(g_mainWindow, rect), 0);
+    }
+    // Nothing is drawn between the warning and the first label, nor left of
+    // the texts' margin.
+    EXPECT_EQ(DarkPixels(g_mainWindow, {10, 53, client.right, 64}), 0);
+    EXPECT_EQ(DarkPixels(g_mainWindow, {0, 0, 9, 78}), 0);
+}
+
+// A repaint of part of the About box draws over a freshly filled background
+// what falls in that part, and leaves the rest alone.
+TEST_F(MainWindow, AboutRepaintsWhatIsUncovered) {
+    StartQuietly();
+    static int darkInside, darkOutside, area;
+    ArmAboutCloser([](HWND about) {
+        UpdateWindow(about);
+        RECT client;
+        GetClientRect(about, &client);
+        HDC dc = GetDC(about);
+        FillRect(dc, &client, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));  // stale content
+        ReleaseDC(about, dc);
+        const RECT part = {0, 0, client.right, 24};  // the maker's name, "[Ambrin]", at 65, 10
+        InvalidateRect(about, &part, FALSE);
+        UpdateWindow(about);
+        area = client.right * 24;
+        darkInside = DarkPixels(about, part);
+        darkOutside = DarkPixels(about, {0, 30, client.right, 50});
+        EndDialog(about, IDOK);
+    });
+    Click(g_aboutButton);
+    EXPECT_GT(darkInside, 0);                // the name is drawn...
+    EXPECT_LT(darkInside, area / 4);         // ...on the window colour, not on black
+    EXPECT_EQ(darkOutside, area * 20 / 24);  // outside the part, still all black
 }
 
 TEST_F(MainWindow, DestroyReleasesEverythingAndPostsQuit) {
