@@ -100,8 +100,7 @@ bool Sample(const char* program, Samples* samples) {
     GetProcessMemoryInfo(started.process.hProcess, &memory, sizeof memory);
     samples->milliseconds.push_back(started.milliseconds);
     samples->peakKib.push_back(memory.PeakWorkingSetSize / 1024.0);
-    // Ended, not closed: only the start is measured, and Wine with no window
-    // manager takes seconds to hide a closing window.
+    // Ended, not closed: only the start is measured.
     TerminateProcess(started.process.hProcess, 0);
     WaitForSingleObject(started.process.hProcess, TIMEOUT_MS);
     CloseHandle(started.process.hProcess);

@@ -22,7 +22,6 @@ ensure_prefix64
 wine_window_manager N
 export HALVEX_SIM_STATE=none  # every start sees the same boards
 measure() { "$WINE64" "$W64/measure.exe" "$@" 2>/dev/null | tr -d '\r'; }
-field() { sed -E "s/.*$1=([0-9.]+).*/\\1/" <<<"$2"; }
 
 starts=$(measure startup "$RUNS" "Z:$W64/Halvex.exe" "Z:$W64/floor.exe")
 

@@ -77,6 +77,16 @@ install_prefix_fonts() {
         cp "$font" "$WINEPREFIX/drive_c/windows/Fonts/" || true
 }
 
+# Readies the prefix in WINEPREFIX and keeps one wineserver and its services
+# up for all the runs. They start here with no terminal or pipe attached: a
+# service holding a test's output pipe open would keep its reader waiting for
+# ever.
+start_prefix() {
+    install_prefix_fonts
+    wineserver -p >/dev/null 2>&1 </dev/null || true
+    "$WINE64" wineboot >/dev/null 2>&1 </dev/null || true
+}
+
 # The 64-bit prefix of the build, made once (a new prefix takes ~10 s).
 ensure_prefix64() {
     export WINEPREFIX="$ROOT/build/wineprefix64"
@@ -86,12 +96,7 @@ ensure_prefix64() {
         "$WINE64" wineboot -u >/dev/null 2>&1 || true
         wineserver -w
     fi
-    install_prefix_fonts
-    # Keep one wineserver and its services up for all the runs. They start
-    # here with no terminal or pipe attached: a service holding a test's
-    # output pipe open would keep its reader waiting for ever.
-    wineserver -p >/dev/null 2>&1 </dev/null || true
-    "$WINE64" wineboot >/dev/null 2>&1 </dev/null || true
+    start_prefix
 }
 
 # 32-bit Wine for the shipped i686 program. Sets WINE32_MODE to "native"
@@ -167,7 +172,5 @@ ensure_prefix32() {
         wine wineboot -u >/dev/null 2>&1 </dev/null || true
         wineserver -w
     fi
-    install_prefix_fonts
-    wineserver -p >/dev/null 2>&1 </dev/null || true
-    "$WINE64" wineboot >/dev/null 2>&1 </dev/null || true
+    start_prefix
 }
