@@ -110,6 +110,11 @@ bool BoardList::writeClock(unsigned mhz, unsigned index) const {
     uint32_t base;
     if (!record || !registerBase(record->pciAddress, &base))
         return false;
+    // A board claiming more chips than its BAR0 leaves room for below 4 GiB
+    // would have the last windows wrap around to low physical memory (RAM):
+    // such a write is refused whole, before any chip is touched.
+    if (uint64_t(base) + uint64_t(record->chipCount) * CHIP_WINDOW_SIZE > PHYSICAL_ADDRESS_LIMIT)
+        return false;
     const uint32_t value = PllTable[mhz - MIN_CLOCK_MHZ];
     for (uint32_t chip = 0; chip < record->chipCount; ++chip)
         DrvMemWriteDword(base + REG_PLL_CONTROL + chip * CHIP_WINDOW_SIZE, value);

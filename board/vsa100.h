@@ -29,6 +29,9 @@ constexpr unsigned DEVICES_PER_BUS = 32;
 // Each chip of a board decodes its own 32 MiB register window behind BAR0.
 constexpr uint32_t CHIP_WINDOW_SIZE = 0x2000000;
 constexpr uint32_t REG_PLL_CONTROL = 0x44;
+// The driver addresses physical memory with 32 bits: nothing at or above
+// 4 GiB can be reached.
+constexpr uint64_t PHYSICAL_ADDRESS_LIMIT = uint64_t(1) << 32;
 
 constexpr uint32_t pciAddress(unsigned bus, unsigned device) { return ((bus & 0xFFu) << 8) | ((device & 0x1Fu) << 3); }
 

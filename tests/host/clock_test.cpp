@@ -148,6 +148,35 @@ TEST_F(Clock, UnusableBarMeansNoMemoryAccess) {
     }
 }
 
+// Chip c's window is BAR0 + c x 32 MiB in 32-bit arithmetic: a chip whose
+// window would lie past 4 GiB wraps around to low memory, so the whole write is
+// refused. The readout reads chip 0 only and still works.
+TEST_F(Clock, WriteRefusesChipWindowsPast4GiB) {
+    const struct {
+        uint16_t subsystem;
+        uint32_t bar0;
+        bool accepted;
+    } cases[] = {
+        {0x0001, 0xFC000000, false},  // chip 3 would land at 0x02000044
+        {0x0001, 0xF8000008, true},   // the last window ends exactly at 4 GiB
+        {0x0001, 0xFA000000, false},
+        {0x0002, 0xFE000000, false},
+        {0x0002, 0xFC000000, true},
+        {0x0004, 0xFE000000, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.bar0);
+        g_machine = SimMachine();
+        BoardList boards;
+        g_machine.addBoard(0, 0, c.subsystem, c.bar0, 0x3B05);
+        ASSERT_TRUE(boards.detect());
+        g_machine.calls.clear();
+        EXPECT_EQ(boards.writeClock(166, 0), c.accepted);
+        EXPECT_EQ(countCalls(DrvOp::MemWriteDword), c.accepted ? g_machine.boards[0].pllControl.size() : 0u);
+        EXPECT_EQ(static_cast<unsigned>(boards.readClockMHz(0)), c.accepted ? 166u : 145u);
+    }
+}
+
 TEST_F(Clock, ReadoutAfterWriteShowsTheTableSetting) {
     addBoard(0x0002, 0xE721);
     const struct {
