@@ -1,6 +1,14 @@
-// The floor for Halvex's costs: the least a Win32 program does to show one
-// 240 x 240 window, built with the same flags.
+// The floors for Halvex's costs, built with the same flags: the least a Win32
+// program does to show one 240 x 240 window and, built with FLOOR_CONTROLS,
+// the same window holding the program's six controls and fonts, made by the
+// program's own code, with no driver library and no board code.
 #include <windows.h>
+
+#if defined(FLOOR_CONTROLS)
+#include <commctrl.h>
+
+#include "ui/halvex.h"
+#endif
 
 static LRESULT CALLBACK FloorWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_DESTROY) {
@@ -19,8 +27,16 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
     windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
     windowClass.lpszClassName = "HalvexFloor";
     RegisterClassExA(&windowClass);
+#if defined(FLOOR_CONTROLS)
+    g_instance = instance;
+    CreateFonts();
+    HWND window = g_mainWindow = CreateMainWindow(instance, "HalvexFloor", "Floor");
+    CreateControls();
+    InitCommonControls();
+#else
     HWND window = CreateWindowExA(0, "HalvexFloor", "Floor", WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, CW_USEDEFAULT,
                                   CW_USEDEFAULT, 240, 240, nullptr, nullptr, instance, nullptr);
+#endif
     ShowWindow(window, showCommand);
     UpdateWindow(window);
     MSG message;

@@ -1,11 +1,10 @@
 // Measures a window program from outside, as the benchmark needs it:
 //
-//   measure startup RUNS PROGRAM FLOOR
-//       starts PROGRAM and FLOOR in turn, RUNS times each, so that both meet
-//       the same conditions; prints for each the median milliseconds from
+//   measure startup RUNS PROGRAM...
+//       starts the PROGRAMs in turn, RUNS times each, so that all meet the
+//       same conditions; prints for the i-th the median milliseconds from
 //       CreateProcess to its first visible top-level window and the median
-//       peak working set in KiB: "program_ms=... program_kib=... floor_ms=...
-//       floor_kib=..."
+//       peak working set in KiB, a line each: "p<i>_ms=... p<i>_kib=..."
 //   measure apply PROGRAM INDEX
 //       starts Halvex, selects board INDEX as the user would, presses Default
 //       and Apply, and closes it (the driver log tells the calls made)
@@ -108,13 +107,16 @@ bool Sample(const char* program, Samples* samples) {
     return true;
 }
 
-int MeasureStartup(int runs, const char* program, const char* floor) {
-    Samples ours, base;
+// Starts the programs in turn, RUNS rounds, so that all meet the same
+// conditions.
+int MeasureStartup(int runs, char** programs, int count) {
+    std::vector<Samples> samples(count);
     for (int i = 0; i < runs; ++i)
-        if (!Sample(program, &ours) || !Sample(floor, &base))
-            return 1;
-    printf("program_ms=%.1f program_kib=%.0f floor_ms=%.1f floor_kib=%.0f\n", Median(ours.milliseconds),
-           Median(ours.peakKib), Median(base.milliseconds), Median(base.peakKib));
+        for (int p = 0; p < count; ++p)
+            if (!Sample(programs[p], &samples[p]))
+                return 1;
+    for (int p = 0; p < count; ++p)
+        printf("p%d_ms=%.1f p%d_kib=%.0f\n", p, Median(samples[p].milliseconds), p, Median(samples[p].peakKib));
     return 0;
 }
 
@@ -140,10 +142,10 @@ int DriveApply(const char* program, int index) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 5 && std::string(argv[1]) == "startup")
-        return MeasureStartup(atoi(argv[2]), argv[3], argv[4]);
+    if (argc >= 4 && std::string(argv[1]) == "startup")
+        return MeasureStartup(atoi(argv[2]), argv + 3, argc - 3);
     if (argc == 4 && std::string(argv[1]) == "apply")
         return DriveApply(argv[2], atoi(argv[3]));
-    fprintf(stderr, "usage: measure startup RUNS PROGRAM FLOOR | measure apply PROGRAM INDEX\n");
+    fprintf(stderr, "usage: measure startup RUNS PROGRAM... | measure apply PROGRAM INDEX\n");
     return 2;
 }

@@ -13,6 +13,16 @@ extern HWND g_mainWindow;
 extern HFONT fontText, fontBold, fontControl;
 extern HWND g_boardCombo, g_clockDisplay, g_clockSpin, g_defaultButton, g_applyButton, g_aboutButton;
 
+// The three fonts; the main window (240 x 240, fixed size); its six controls,
+// into g_mainWindow with g_instance.
+void CreateFonts();
+HWND CreateMainWindow(HINSTANCE instance, const char* className, const char* title);
+void CreateControls();
+
+struct CommandRequest;
+// Carries out a command line (not OpenWindow) with no window; the exit code.
+int RunCommand(const CommandRequest& request);
+
 ATOM RegisterMainClass(HINSTANCE instance);
 int InitInstance(HINSTANCE instance, int showCommand);
 LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

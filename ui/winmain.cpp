@@ -1,12 +1,18 @@
 // The entry point: one instance at a time, start-up, then the message loop.
+#include "apply/command_line.h"
 #include "res/resource.h"
 #include "ui/halvex.h"
 
 #include <commctrl.h>
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int showCommand) {
     LoadStringA(instance, IDS_WINDOW_TITLE, g_windowTitle, TEXT_BUFFER_SIZE);
     LoadStringA(instance, IDS_WINDOW_CLASS, g_windowClass, TEXT_BUFFER_SIZE);
+
+    // A command line writes a clock and exits, beside any running instance.
+    const CommandRequest request = parseCommandLine(commandLine);
+    if (request.action != CommandAction::OpenWindow)
+        return RunCommand(request);
 
     // Another instance already running (even one still showing a start-up
     // message) is brought forward instead.

@@ -88,9 +88,12 @@ protected:
         DeleteFileA(state_.c_str());
     }
 
-    // Starts the program with the current environment; returns its index.
-    size_t Launch() {
+    // Starts the program with the current environment and `arguments`;
+    // returns its index.
+    size_t Launch(const char* arguments = nullptr) {
         std::string commandLine = "\"" + ProgramPath() + "\"";
+        if (arguments)
+            commandLine += std::string(" ") + arguments;
         STARTUPINFOA startup = {};
         startup.cb = sizeof startup;
         PROCESS_INFORMATION process = {};
@@ -104,8 +107,8 @@ protected:
     DWORD Pid(size_t run) const { return started_[run].dwProcessId; }
 
     // The exit code, or STILL_ACTIVE if the process did not end in time.
-    DWORD ExitCode(size_t run) {
-        WaitForSingleObject(started_[run].hProcess, WAIT_MS);
+    DWORD ExitCode(size_t run, DWORD timeoutMs = WAIT_MS) {
+        WaitForSingleObject(started_[run].hProcess, timeoutMs);
         DWORD code = STILL_ACTIVE;
         GetExitCodeProcess(started_[run].hProcess, &code);
         return code;
@@ -377,6 +380,115 @@ TEST_F(Program, DamagedStateFileIsIgnored) {
         std::getline(file, header);
         EXPECT_EQ(header, "halvex-sim-state 1");  // rewritten whole by the first readout
     }
+}
+
+// With a command line the program writes the clock with no window and exits;
+// the driver log shows exactly the calls of detection and of one Apply per
+// board, and no readout.
+TEST_F(Program, ClockSwitchWritesEveryBoardWithNoWindow) {
+    SetEnvironmentVariableA("HALVEX_SIM_BOARDS", "0:1:0x0003:0xE0000000:0x3B05;2:4:0x0004:0xD0000008:0xE721");
+    const size_t run = Launch("-CLOCK 183 /quiet");
+    EXPECT_EQ(ExitCode(run), 0u);
+    std::vector<std::string> calls = CallsOf(run);
+    ASSERT_GT(calls.size(), 9u);
+    EXPECT_EQ(calls.front(), "DrvOpen = 0x00000000");
+    const std::vector<std::string> applied(calls.end() - 9, calls.end());
+    EXPECT_EQ(applied, (std::vector<std::string>{
+                           "DrvPciReadDword 0x00000008 0x00000004 = 0x02300000",
+                           "DrvPciWriteDword 0x00000008 0x00000004 0x02300003 = 0x00000000",
+                           "DrvPciReadDword 0x00000008 0x00000010 = 0xE0000000",
+                           "DrvMemWriteDword 0xE0000044 0x00004B05 = 0x00000000",
+                           "DrvMemWriteDword 0xE2000044 0x00004B05 = 0x00000000",
+                           "DrvPciReadDword 0x00000220 0x00000004 = 0x02300000",
+                           "DrvPciWriteDword 0x00000220 0x00000004 0x02300003 = 0x00000000",
+                           "DrvPciReadDword 0x00000220 0x00000010 = 0xD0000008",
+                           "DrvMemWriteDword 0xD0000044 0x00004B05 = 0x00000000",
+                       }));
+    for (const std::string& call : calls)
+        EXPECT_EQ(call.find("DrvMemReadDword"), std::string::npos) << call;
+    EXPECT_EQ(MainWindow(), nullptr);
+
+    // The boards keep it: a window started next shows it.
+    size_t shown;
+    EXPECT_EQ(ClockAtStart(&shown), "183");
+    Close(shown);
+}
+
+// Each outcome's message box, captioned with the program's title and owned by
+// no window, and its exit code; with /quiet the same exit code and no box.
+TEST_F(Program, ClockSwitchTellsEachOutcome) {
+    const struct {
+        const char* arguments;
+        const char* variable;
+        const char* value;
+        DWORD exitCode;
+        const char* message;  // its start
+        bool opens, writes;   // the driver; any memory
+    } cases[] = {
+        {"/clock:183", "HALVEX_SIM_OPEN", "5", 1, "Unable to load driver!", true, false},
+        {"/clock:183", "HALVEX_SIM_BOARDS", "none", 2, "Unable to detect VSA100 hardware!", true, false},
+        {"/clock:183", "HALVEX_SIM_BOARDS", "0:1:4:0:0xE721;0:2:4:0xE0000000:0xE721", 3,
+         "Unable to set the clock of board 1: its registers cannot be reached safely.", true, true},
+        {"/clock:183x", nullptr, nullptr, 4, "Not a clock from 50 to 220 MHz: \"183x\"\n\nUsage: Halvex.exe", false,
+         false},
+        {"/clock:183 /board:3", nullptr, nullptr, 4, "There is no board 3: 2 found.\n\nUsage: Halvex.exe", true,
+         false},
+        {"/board:1", nullptr, nullptr, 4, "/board needs /clock", false, false},
+        {"/?", nullptr, nullptr, 0, "Usage: Halvex.exe /clock:MHZ [/board:N] [/quiet]", false, false},
+    };
+    for (const auto& c : cases) {
+        for (bool quiet : {false, true}) {
+            SCOPED_TRACE(std::string(c.arguments) + (quiet ? " /quiet" : ""));
+            DeleteFileA(log_.c_str());
+            DeleteFileA(state_.c_str());
+            if (c.variable)
+                SetEnvironmentVariableA(c.variable, c.value);
+            const size_t run = Launch((std::string(c.arguments) + (quiet ? " /quiet" : "")).c_str());
+            if (!quiet) {
+                HWND box = WaitForMessageBox(Pid(run));
+                ASSERT_NE(box, nullptr);
+                EXPECT_EQ(Text(GetDlgItem(box, 0xFFFF)).rfind(c.message, 0), 0u) << Text(GetDlgItem(box, 0xFFFF));
+                EXPECT_EQ(Text(box), MAIN_TITLE);
+                EXPECT_EQ(GetWindow(box, GW_OWNER), nullptr);
+                EXPECT_EQ(MainWindow(), nullptr);
+                PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+            }
+            // A box would hold the quiet run up past this.
+            EXPECT_EQ(ExitCode(run, quiet ? 60000 : WAIT_MS), c.exitCode);
+            const std::vector<std::string> calls = CallsOf(run);
+            bool wrote = false;
+            for (const std::string& call : calls)
+                wrote |= call.rfind("DrvMemWriteDword", 0) == 0;
+            EXPECT_EQ(wrote, c.writes);
+            EXPECT_EQ(!calls.empty(), c.opens);
+            if (c.variable)
+                SetEnvironmentVariableA(c.variable, nullptr);
+        }
+    }
+}
+
+// A running window learns of the change: it reads its selected board again and
+// drops a pending change, with no hand-over and no waiting on it.
+TEST_F(Program, ClockSwitchRefreshesTheRunningWindow) {
+    size_t first;
+    ASSERT_EQ(ClockAtStart(&first), "166");
+    HWND window = MainWindow();
+    HWND combo = GetDlgItem(window, IDC_BOARD_COMBO);
+    SendMessageA(combo, CB_SETCURSEL, 1, 0);
+    SendMessageA(window, WM_COMMAND, MAKEWPARAM(IDC_BOARD_COMBO, CBN_SELCHANGE), reinterpret_cast<LPARAM>(combo));
+    ASSERT_EQ(ClockShown(window), "145");
+    ClickSpinnerUp(window);
+    ASSERT_TRUE(IsWindowEnabled(GetDlgItem(window, IDC_APPLY)));
+    ShowWindow(window, SW_MINIMIZE);
+    ASSERT_TRUE(WaitFor([&] { return IsIconic(window) != FALSE; }));
+
+    const size_t command = Launch("/clock:200 /board:2 /quiet");
+    EXPECT_EQ(ExitCode(command), 0u);
+    EXPECT_TRUE(WaitFor([&] { return ClockShown(window) == "200"; }, 20000)) << ClockShown(window);
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(window, IDC_APPLY)));
+    EXPECT_EQ(SendMessageA(combo, CB_GETCURSEL, 0, 0), 1);
+    EXPECT_TRUE(IsIconic(window));  // not restored nor brought forward
+    Close(first);
 }
 
 }  // namespace

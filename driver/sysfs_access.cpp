@@ -1,0 +1,338 @@
+#include "driver/sysfs_access.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <memory>
+
+#include "board/vsa100.h"
+
+using namespace vsa100;
+
+namespace {
+
+constexpr uint32_t ABSENT = 0xFFFFFFFF;  // what nobody answering reads as
+constexpr unsigned BAR_COUNT = 6;
+constexpr uint64_t RESOURCE_MEM = 0x200;  // the kernel's IORESOURCE_MEM flag
+constexpr unsigned MAX_BUS_COUNT = 255;   // the interface's bus count is 8 bits
+constexpr int NOT_OPENED = -2;
+
+struct Bar {
+    uint64_t start = 0, end = 0, flags = 0;
+    bool isMemory() const { return (flags & RESOURCE_MEM) != 0 && end > start; }
+    uint64_t size() const { return end - start + 1; }
+};
+
+struct Mapping {
+    int tried = false;
+    volatile uint8_t* base = nullptr;
+    size_t size = 0;
+    bool writable = false;
+};
+
+struct Device {
+    std::string name;  // "DDDD:BB:DD.F"
+    std::string path;  // <root>/devices/<name>
+    unsigned domain = 0, bus = 0, slot = 0, function = 0;
+    int configFd = NOT_OPENED;
+    int configWriteFd = NOT_OPENED;
+    uint32_t ids = ABSENT;  // device << 16 | vendor
+    bool resourceRead = false;
+    Bar bars[BAR_COUNT];
+    Mapping mappings[BAR_COUNT];
+
+    bool isVsa100() const { return ids == (uint32_t(DEVICE_VSA100) << 16 | VENDOR_3DFX); }
+    uint32_t pciAddress() const { return (bus << 8) | (slot << 3) | function; }
+};
+
+struct Sysfs {
+    std::string root = SYSFS_DEFAULT_ROOT;
+    std::vector<std::unique_ptr<Device>> devices;
+    std::map<uint32_t, Device*> addressable;  // domain 0, buses below 255
+    std::vector<std::string> unaddressable;
+    std::vector<std::string> failures;
+    unsigned busCount = 0;
+
+    ~Sysfs() {
+        for (auto& device : devices) {
+            for (int fd : {device->configFd, device->configWriteFd})
+                if (fd >= 0)
+                    close(fd);
+            for (Mapping& mapping : device->mappings)
+                if (mapping.base)
+                    munmap(const_cast<uint8_t*>(mapping.base), mapping.size);
+        }
+    }
+
+    void fail(const std::string& what, const std::string& path, int error) {
+        std::string text = what + " " + path + ": " + strerror(error);
+        if ((error == EACCES || error == EPERM) && geteuid() != 0)
+            text += " (run as root)";
+        failures.push_back(text);
+    }
+
+    // Opened once for the run; NOT_OPENED never stays after the first try.
+    int configFd(Device& device) {
+        if (device.configFd == NOT_OPENED) {
+            device.configFd = ::open((device.path + "/config").c_str(), O_RDONLY | O_CLOEXEC);
+            if (device.configFd < 0)
+                fail("cannot read", device.path + "/config", errno);
+        }
+        return device.configFd;
+    }
+
+    // Little-endian; all ones where the file gives nothing (no device, or
+    // past what an unprivileged reader is shown).
+    uint32_t readConfig(Device& device, uint32_t offset, unsigned bytes) {
+        const int fd = configFd(device);
+        uint8_t buffer[4];
+        if (fd < 0)
+            return ABSENT;
+        const ssize_t got = pread(fd, buffer, bytes, offset);
+        if (got < 0)
+            fail("cannot read", device.path + "/config", errno);
+        if (got != static_cast<ssize_t>(bytes))
+            return ABSENT;
+        uint32_t value = 0;
+        for (unsigned i = 0; i < bytes; ++i)
+            value |= uint32_t(buffer[i]) << (8 * i);
+        return value;
+    }
+
+    bool writeConfig(Device& device, uint32_t offset, uint32_t value) {
+        const std::string path = device.path + "/config";
+        if (device.configWriteFd == NOT_OPENED) {
+            device.configWriteFd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+            if (device.configWriteFd < 0) {
+                fail("cannot write", path, errno);
+                return false;
+            }
+        }
+        if (device.configWriteFd < 0)
+            return false;
+        const uint8_t bytes[4] = {uint8_t(value), uint8_t(value >> 8), uint8_t(value >> 16), uint8_t(value >> 24)};
+        const ssize_t put = pwrite(device.configWriteFd, bytes, sizeof bytes, offset);
+        if (put != static_cast<ssize_t>(sizeof bytes)) {
+            fail("cannot write", path, put < 0 ? errno : EIO);
+            return false;
+        }
+        return true;
+    }
+
+    // The kernel's view of the BARs: "start end flags" per line, BAR0 first.
+    void readResource(Device& device) {
+        if (device.resourceRead)
+            return;
+        device.resourceRead = true;
+        const std::string path = device.path + "/resource";
+        FILE* file = fopen(path.c_str(), "re");
+        if (!file) {
+            fail("cannot read", path, errno);
+            return;
+        }
+        for (Bar& bar : device.bars)
+            if (fscanf(file, "%" SCNx64 " %" SCNx64 " %" SCNx64, &bar.start, &bar.end, &bar.flags) != 3)
+                break;
+        fclose(file);
+    }
+
+    Device* deviceAt(uint32_t pciAddress) {
+        const auto found = addressable.find(pciAddress);
+        return found == addressable.end() ? nullptr : found->second;
+    }
+
+    uint32_t open() {
+        const std::string folder = root + "/devices";
+        DIR* directory = opendir(folder.c_str());
+        if (!directory) {
+            fail("cannot list", folder, errno);
+            return 1;
+        }
+        while (const dirent* entry = readdir(directory)) {
+            auto device = std::make_unique<Device>();
+            char tail;
+            if (sscanf(entry->d_name, "%x:%x:%x.%x%c", &device->domain, &device->bus, &device->slot,
+                       &device->function, &tail) != 4 ||
+                device->bus > 0xFF || device->slot > 0x1F || device->function > 7)
+                continue;
+            device->name = entry->d_name;
+            device->path = folder + "/" + device->name;
+            devices.push_back(std::move(device));
+        }
+        closedir(directory);
+        for (auto& device : devices) {
+            device->ids = readConfig(*device, PCI_VENDOR_ID, 4);
+            if (device->domain == 0 && device->bus < MAX_BUS_COUNT) {
+                addressable[device->pciAddress()] = device.get();
+                if (device->bus + 1 > busCount)
+                    busCount = device->bus + 1;
+            } else if (device->isVsa100()) {
+                unaddressable.push_back(device->name + ": a VSA-100 board " +
+                                        (device->domain ? "outside PCI domain 0000" : "on bus ff") +
+                                        " cannot be reached through the driver interface; skipped");
+            }
+            if (device->domain == 0 && device->bus >= MAX_BUS_COUNT)
+                busCount = MAX_BUS_COUNT;
+        }
+        return 0;
+    }
+
+    // The word at `physicalAddress` inside a memory BAR of a VSA-100 device,
+    // mapped once for the run; nullptr (and a failure kept) otherwise.
+    volatile uint32_t* word(uint32_t physicalAddress, bool forWrite, const char* operation) {
+        for (auto& device : devices) {
+            if (!device->isVsa100())
+                continue;
+            readResource(*device);
+            for (unsigned i = 0; i < BAR_COUNT; ++i) {
+                const Bar& bar = device->bars[i];
+                if (!bar.isMemory() || physicalAddress < bar.start || uint64_t(physicalAddress) + 3 > bar.end)
+                    continue;
+                Mapping& mapping = map(*device, i);
+                if (!mapping.base || (forWrite && !mapping.writable))
+                    return nullptr;
+                const uint64_t offset = physicalAddress - bar.start;
+                if (offset % 4 != 0)
+                    break;
+                return reinterpret_cast<volatile uint32_t*>(mapping.base + offset);
+            }
+        }
+        char text[96];
+        snprintf(text, sizeof text, "refused %s at 0x%08" PRIX32 ": not inside a memory BAR of a VSA-100 board",
+                 operation, physicalAddress);
+        failures.push_back(text);
+        return nullptr;
+    }
+
+    Mapping& map(Device& device, unsigned index) {
+        Mapping& mapping = device.mappings[index];
+        if (mapping.tried)
+            return mapping;
+        mapping.tried = true;
+        const std::string path = device.path + "/resource" + std::to_string(index);
+        mapping.writable = true;
+        int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+        if (fd < 0 && (errno == EACCES || errno == EPERM || errno == EROFS)) {
+            mapping.writable = false;
+            fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        }
+        if (fd < 0) {
+            fail("cannot open", path, errno);
+            return mapping;
+        }
+        const size_t size = device.bars[index].size();
+        void* base = mmap(nullptr, size, PROT_READ | (mapping.writable ? PROT_WRITE : 0), MAP_SHARED, fd, 0);
+        const int error = errno;
+        close(fd);
+        if (base == MAP_FAILED) {
+            fail("cannot map", path, error);
+            return mapping;
+        }
+        mapping.base = static_cast<volatile uint8_t*>(base);
+        mapping.size = size;
+        if (!mapping.writable)
+            failures.push_back("cannot write " + path + ": " + strerror(EACCES) +
+                               (geteuid() != 0 ? " (run as root)" : ""));
+        return mapping;
+    }
+
+    std::string windowsProblem(uint32_t pciAddress, unsigned chips) {
+        Device* device = deviceAt(pciAddress);
+        if (!device)
+            return "no such device";
+        readResource(*device);
+        const Bar& bar = device->bars[0];
+        const uint64_t needed = uint64_t(chips) * CHIP_WINDOW_SIZE;
+        char text[160];
+        if (bar.start == 0 && bar.end == 0)
+            return "BAR0 is not assigned";
+        if (!bar.isMemory())
+            return "BAR0 is not a memory BAR";
+        if (bar.size() < needed) {
+            snprintf(text, sizeof text, "BAR0 (%" PRIu64 " MiB) is smaller than the register windows of its %u chips (%" PRIu64 " MiB)",
+                     bar.size() >> 20, chips, needed >> 20);
+            return text;
+        }
+        if (bar.start + needed > PHYSICAL_ADDRESS_LIMIT)
+            return "its chips' register windows lie past 4 GiB";
+        const uint32_t configured = readConfig(*device, PCI_BAR0, 4) & ~BAR_FLAG_MASK;
+        if (configured != bar.start) {
+            snprintf(text, sizeof text, "BAR0 reads 0x%08" PRIX32 " but the kernel placed it at 0x%08" PRIX64,
+                     configured, bar.start);
+            return text;
+        }
+        return "";
+    }
+};
+
+Sysfs& machine() {
+    static Sysfs instance;
+    return instance;
+}
+
+uint32_t sysfsOpen() { return machine().open(); }
+
+uint8_t sysfsBusCount() { return static_cast<uint8_t>(machine().busCount); }
+
+uint32_t readAt(uint32_t pciAddress, uint32_t offset, unsigned bytes) {
+    Device* device = machine().deviceAt(pciAddress);
+    return device ? machine().readConfig(*device, offset, bytes) : ABSENT >> (32 - 8 * bytes);
+}
+
+uint16_t sysfsReadWord(uint32_t pciAddress, uint32_t offset) {
+    return static_cast<uint16_t>(readAt(pciAddress, offset, 2));
+}
+
+uint32_t sysfsReadDword(uint32_t pciAddress, uint32_t offset) { return readAt(pciAddress, offset, 4); }
+
+uint32_t sysfsWriteDword(uint32_t pciAddress, uint32_t offset, uint32_t value) {
+    Device* device = machine().deviceAt(pciAddress);
+    if (!device) {
+        char text[64];
+        snprintf(text, sizeof text, "refused a configuration write to the empty slot %04" PRIX32, pciAddress);
+        machine().failures.push_back(text);
+        return 0;
+    }
+    machine().writeConfig(*device, offset, value);
+    return 0;
+}
+
+uint32_t sysfsMemRead(uint32_t physicalAddress) {
+    volatile uint32_t* word = machine().word(physicalAddress, false, "a read");
+    return word ? *word : ABSENT;
+}
+
+uint32_t sysfsMemWrite(uint32_t physicalAddress, uint32_t value) {
+    if (volatile uint32_t* word = machine().word(physicalAddress, true, "a write"))
+        *word = value;
+    return 0;
+}
+
+std::string sysfsWindowsProblem(uint32_t pciAddress, unsigned chips) {
+    return machine().windowsProblem(pciAddress, chips);
+}
+
+std::string sysfsTakeFailure() {
+    std::vector<std::string>& failures = machine().failures;
+    const std::string first = failures.empty() ? "" : failures.front();
+    failures.clear();
+    return first;
+}
+
+}  // namespace
+
+const DriverAccess SYSFS_ACCESS = {
+    "sysfs",        sysfsOpen,     sysfsBusCount,       sysfsReadWord,   sysfsReadDword,
+    sysfsWriteDword, sysfsMemRead, sysfsMemWrite, sysfsWindowsProblem, sysfsTakeFailure,
+};
+
+void sysfsSetRoot(const std::string& root) { machine().root = root; }
+
+const std::vector<std::string>& sysfsUnaddressable() { return machine().unaddressable; }
