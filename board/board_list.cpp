@@ -94,6 +94,11 @@ unsigned BoardList::chipCountAt(unsigned index) const {
     return record ? record->chipCount : 0;
 }
 
+uint32_t BoardList::pciAddressAt(unsigned index) const {
+    const BoardRecord* record = at(index);
+    return record ? record->pciAddress : 0;
+}
+
 double BoardList::readClockMHz(unsigned index) const {
     const BoardRecord* record = at(index);
     uint32_t base;

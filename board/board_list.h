@@ -22,6 +22,8 @@ public:
     bool detect();
     // The chip count of board `index`; 0 past the end of the list.
     unsigned chipCountAt(unsigned index) const;
+    // Where board `index` sits, (bus << 8) | (device << 3); 0 past the end.
+    uint32_t pciAddressAt(unsigned index) const;
     // The current clock of the board's first chip in MHz; 0.0 for an index
     // past the end or a board whose registers cannot be reached.
     double readClockMHz(unsigned index) const;

@@ -5,6 +5,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
@@ -167,6 +168,8 @@ struct Sysfs {
             devices.push_back(std::move(device));
         }
         closedir(directory);
+        // In address order, whatever order the folder lists them in.
+        std::sort(devices.begin(), devices.end(), [](const auto& a, const auto& b) { return a->name < b->name; });
         for (auto& device : devices) {
             device->ids = readConfig(*device, PCI_VENDOR_ID, 4);
             if (device->domain == 0 && device->bus < MAX_BUS_COUNT) {

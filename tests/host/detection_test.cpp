@@ -90,6 +90,9 @@ TEST_F(Detection, ListsBoardsByBusThenDevice) {
     EXPECT_EQ(chipCounts(boards_), (std::vector<unsigned>{1, 2, 4}));
     EXPECT_EQ(boards_.chipCountAt(3), 0u);
     EXPECT_EQ(boards_.chipCountAt(~0u), 0u);
+    const uint32_t addresses[] = {boards_.pciAddressAt(0), boards_.pciAddressAt(1), boards_.pciAddressAt(2),
+                                  boards_.pciAddressAt(3)};
+    EXPECT_EQ(std::vector<uint32_t>(addresses, addresses + 4), (std::vector<uint32_t>{0x018, 0x038, 0x100, 0}));
 }
 
 TEST_F(Detection, ChipCountFollowsSubsystemIdentifier) {

@@ -1,0 +1,272 @@
+// halvex: reads and sets the graphics clock of VSA-100 boards on Linux, through
+// the same board code as the Windows program, over an access method picked at
+// run time: the machine's own PCI devices through sysfs, or simulated boards.
+//
+// Exit status: 0 done; 1 the hardware could not be reached or a write was
+// refused; 2 no board found; 64 a bad command line (nothing written).
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "board/board_list.h"
+#include "board/driver.h"
+#include "board/pll.h"
+#include "driver/access.h"
+#include "driver/sim_access.h"
+#include "driver/sysfs_access.h"
+
+namespace {
+
+const char PROGRAM[] = "halvex";
+const char VERSION[] = "1.00";
+
+enum ExitStatus { EXIT_DONE = 0, EXIT_UNREACHABLE = 1, EXIT_NO_BOARD = 2, EXIT_USAGE = 64 };
+
+const char USAGE[] =
+    "Usage: halvex [--sysfs DIR | --simulate] [list] [--board N]\n"
+    "       halvex [--sysfs DIR | --simulate] set MHZ [--board N]\n";
+
+const char HELP[] =
+    "\n"
+    "Reads and sets the graphics clock of 3dfx VSA-100 boards (1, 2 or 4 chips).\n"
+    "\n"
+    "Commands:\n"
+    "  list            each board: number, PCI address, chips, clock (the default)\n"
+    "  set MHZ         write the clock MHZ (50 to 220) into every chip of every\n"
+    "                  board, then list the boards written\n"
+    "\n"
+    "Options:\n"
+    "  -b, --board N   only board N, numbered from 1 as list shows them\n"
+    "      --sysfs DIR the PCI devices under DIR/devices (default /sys/bus/pci)\n"
+    "      --simulate  simulated boards (HALVEX_SIM_BOARDS, HALVEX_SIM_STATE)\n"
+    "  -h, --help      show this help and exit\n"
+    "  -V, --version   show the version and exit\n"
+    "\n"
+    "Exit status: 0 done, 1 the hardware could not be reached or a write was\n"
+    "refused, 2 no board found, 64 a bad command line.\n"
+    "Changing the clock may cause instability or damage the hardware.\n";
+
+struct Options {
+    bool set = false;
+    unsigned mhz = 0;
+    unsigned board = 0;  // 0: every board
+    const DriverAccess* access = &SYSFS_ACCESS;
+    std::string sysfsRoot = SYSFS_DEFAULT_ROOT;
+};
+
+// A whole number in decimal digits only, at most `limit`.
+bool parseWhole(const char* text, unsigned limit, unsigned* value) {
+    if (!*text)
+        return false;
+    unsigned long number = 0;
+    for (; *text; ++text) {
+        if (*text < '0' || *text > '9')
+            return false;
+        number = number * 10 + static_cast<unsigned>(*text - '0');
+        if (number > limit)
+            return false;
+    }
+    *value = static_cast<unsigned>(number);
+    return true;
+}
+
+int usageError(const std::string& problem) {
+    fprintf(stderr, "%s: %s\n%s", PROGRAM, problem.c_str(), USAGE);
+    return EXIT_USAGE;
+}
+
+// Whether argv[*i] is the option `name` (or `shortName`), as "--name VALUE" or
+// "--name=VALUE"; `value` is then its value, nullptr when it has none.
+bool isOption(int argc, char** argv, int* i, const char* name, const char* shortName, const char** value) {
+    const char* word = argv[*i];
+    const size_t length = strlen(name);
+    if (strncmp(word, name, length) == 0 && word[length] == '=') {
+        *value = word + length + 1;
+        return true;
+    }
+    if (strcmp(word, name) != 0 && !(shortName && strcmp(word, shortName) == 0))
+        return false;
+    *value = *i + 1 < argc ? argv[++*i] : nullptr;
+    return true;
+}
+
+// Returns -1 when the command line is good, else the exit status.
+int parseOptions(int argc, char** argv, Options* options) {
+    bool sawCommand = false, sawSysfs = false, sawSimulate = false, sawBoard = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string word = argv[i];
+        if (word == "-h" || word == "--help") {
+            printf("%s%s", USAGE, HELP);
+            return EXIT_DONE;
+        }
+        if (word == "-V" || word == "--version") {
+            printf("%s %s\n", PROGRAM, VERSION);
+            return EXIT_DONE;
+        }
+        if (word == "--simulate") {
+            sawSimulate = true;
+            options->access = &SIMULATED_ACCESS;
+            continue;
+        }
+        const char* value;
+        if (isOption(argc, argv, &i, "--sysfs", nullptr, &value)) {
+            if (!value || !*value)
+                return usageError("--sysfs needs a folder");
+            if (sawSysfs)
+                return usageError("--sysfs given twice");
+            sawSysfs = true;
+            options->sysfsRoot = value;
+            continue;
+        }
+        if (isOption(argc, argv, &i, "--board", "-b", &value)) {
+            if (sawBoard)
+                return usageError("--board given twice");
+            sawBoard = true;
+            if (!value || !parseWhole(value, 0xFFFF, &options->board) || options->board == 0)
+                return usageError(std::string("not a board number: '") + (value ? value : "") + "'");
+            continue;
+        }
+        if (word.size() > 1 && word[0] == '-')
+            return usageError("unknown option '" + word + "'");
+        if (!sawCommand && (word == "list" || word == "set")) {
+            sawCommand = true;
+            options->set = word == "set";
+            if (options->set) {
+                if (i + 1 >= argc)
+                    return usageError("set needs a clock in MHz");
+                if (!parseWhole(argv[++i], MAX_CLOCK_MHZ, &options->mhz) || options->mhz < MIN_CLOCK_MHZ)
+                    return usageError(std::string("not a clock from 50 to 220 MHz: '") + argv[i] + "'");
+            }
+            continue;
+        }
+        return usageError("unexpected '" + word + "'");
+    }
+    if (sawSysfs && sawSimulate)
+        return usageError("--sysfs and --simulate exclude each other");
+    return -1;
+}
+
+std::string addressText(uint32_t pciAddress) {
+    char text[16];
+    snprintf(text, sizeof text, "0000:%02x:%02x.%u", (pciAddress >> 8) & 0xFF, (pciAddress >> 3) & 0x1F,
+             pciAddress & 7);
+    return text;
+}
+
+void complain(unsigned number, uint32_t pciAddress, const std::string& reason) {
+    fprintf(stderr, "%s: board %u (%s): %s\n", PROGRAM, number, addressText(pciAddress).c_str(), reason.c_str());
+}
+
+// A failure the access method kept during detection, before any board.
+bool complainOfFailures(const DriverAccess& access) {
+    const std::string failure = access.takeFailure();
+    if (!failure.empty())
+        fprintf(stderr, "%s: %s\n", PROGRAM, failure.c_str());
+    return !failure.empty();
+}
+
+// Prints board `number`'s line; false (with the reason on the line and on
+// stderr) when its clock could not be read.
+bool printBoard(const BoardList& boards, unsigned number, const DriverAccess& access) {
+    const unsigned index = number - 1;
+    const unsigned chips = boards.chipCountAt(index);
+    const uint32_t address = boards.pciAddressAt(index);
+    const double mhz = boards.readClockMHz(index);
+    std::string reason = access.takeFailure();
+    // No PLL setting decodes to 0 MHz: 0.0 means the board code refused.
+    if (reason.empty() && mhz == 0.0) {
+        reason = access.windowsProblem(address, 1);
+        if (reason.empty())
+            reason = "BAR0 holds no memory address";
+        reason = "cannot read the clock: " + reason;
+    }
+    printf("%u  %s  %u chip%s  ", number, addressText(address).c_str(), chips, chips == 1 ? "" : "s");
+    if (!reason.empty()) {
+        printf("%s\n", reason.c_str());
+        complain(number, address, reason);
+        return false;
+    }
+    // Cut toward zero, as the window shows it.
+    printf("%u MHz  (%.2f MHz)\n", static_cast<unsigned>(mhz), mhz);
+    return true;
+}
+
+// Writes the clock into board `number`, then lists it; false when refused or
+// failed. A board whose windows do not all lie in its BAR is not touched.
+bool setBoard(const BoardList& boards, unsigned number, unsigned mhz, const DriverAccess& access) {
+    const unsigned index = number - 1;
+    const uint32_t address = boards.pciAddressAt(index);
+    const std::string problem = access.windowsProblem(address, boards.chipCountAt(index));
+    if (!problem.empty()) {
+        complain(number, address, "refused, nothing written: " + problem);
+        return false;
+    }
+    const bool written = boards.writeClock(mhz, index);
+    const std::string failure = access.takeFailure();
+    if (!failure.empty()) {
+        complain(number, address, failure);
+        return false;
+    }
+    if (!written) {
+        complain(number, address, "refused, nothing written: BAR0 holds no usable memory address");
+        return false;
+    }
+    return printBoard(boards, number, access);
+}
+
+int run(const Options& options) {
+    const DriverAccess& access = *options.access;
+    selectDriverAccess(&access);
+    sysfsSetRoot(options.sysfsRoot);
+    if (DrvOpen() != 0) {
+        if (!complainOfFailures(access))
+            fprintf(stderr, "%s: the %s driver did not open\n", PROGRAM, access.name);
+        return EXIT_UNREACHABLE;
+    }
+    if (&access == &SYSFS_ACCESS)
+        for (const std::string& warning : sysfsUnaddressable())
+            fprintf(stderr, "%s: warning: %s\n", PROGRAM, warning.c_str());
+
+    BoardList boards;
+    const bool found = boards.detect();
+    if (complainOfFailures(access))
+        return EXIT_UNREACHABLE;
+    if (!found) {
+        fprintf(stderr, "%s: no VSA-100 board found\n", PROGRAM);
+        return EXIT_NO_BOARD;
+    }
+    unsigned count = 0;
+    while (boards.chipCountAt(count) != 0)
+        ++count;
+    if (options.board > count) {
+        fprintf(stderr, "%s: no board %u: %u found\n%s", PROGRAM, options.board, count, USAGE);
+        return EXIT_USAGE;
+    }
+
+    int status = EXIT_DONE;
+    for (unsigned number = 1; number <= count; ++number) {
+        if (options.board != 0 && number != options.board)
+            continue;
+        const bool ok = options.set ? setBoard(boards, number, options.mhz, access) : printBoard(boards, number, access);
+        if (!ok)
+            status = EXIT_UNREACHABLE;
+    }
+    return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    const int status = parseOptions(argc, argv, &options);
+    if (status >= 0)
+        return status;
+    const int result = run(options);
+    if (fflush(stdout) != 0) {
+        fprintf(stderr, "%s: cannot write the list: %s\n", PROGRAM, strerror(errno));
+        return EXIT_UNREACHABLE;
+    }
+    return result;
+}

@@ -1,0 +1,258 @@
+#!/usr/bin/python3
+"""The halvex command on fabricated sysfs trees, each first checked with
+pciutils' lspci (it must list the same devices), the command register read
+back with setpci and every chip's word straight from its BAR file.
+
+HALVEX_COMMAND: how to run the command under test (words split as a shell
+would), e.g. a path, or an emulator and a path."""
+import os
+import shlex
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import sysfs_tree as st  # noqa: E402
+
+COMMAND = shlex.split(os.environ.get("HALVEX_COMMAND", "halvex"))
+AS_NOBODY = ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"]
+USAGE = "Usage: halvex"
+
+
+def run(*args, env=None, prefix=()):
+    full = dict(os.environ, **(env or {}))
+    done = subprocess.run([*prefix, *COMMAND, *args], capture_output=True, text=True, env=full, timeout=120)
+    return done.returncode, done.stdout, done.stderr
+
+
+class Tree(unittest.TestCase):
+    def setUp(self):
+        self.root = tempfile.mkdtemp(prefix="halvex-sysfs-")
+        os.chmod(self.root, 0o755)  # readable by the unprivileged run too
+        self.addCleanup(shutil.rmtree, self.root)
+
+    def make(self, devices):
+        """Writes the tree and checks that lspci sees exactly these devices."""
+        st.write_tree(self.root, devices)
+        listed = subprocess.run(["lspci", "-A", "linux-sysfs", "-O", f"sysfs.path={self.root}", "-nD"],
+                                capture_output=True, text=True, check=True)
+        self.assertEqual(listed.stderr, "")
+        seen = {(line.split()[0], line.split()[2]) for line in listed.stdout.splitlines()}
+        self.assertEqual(seen, {(d.name, f"{d.vendor:04x}:{d.device:04x}") for d in devices})
+        self.devices = devices
+        return devices
+
+    def halvex(self, *args, **kw):
+        return run("--sysfs", self.root, *args, **kw)
+
+    def command_register(self, device):
+        done = subprocess.run(["setpci", "-A", "linux-sysfs", "-O", f"sysfs.path={self.root}",
+                               "-s", f"{device.bus:02x}:{device.slot:02x}.{device.function}", "COMMAND"],
+                              capture_output=True, text=True, check=True)
+        return int(done.stdout, 16)
+
+    def chips(self, board):
+        return [st.read_chip(self.root, board, chip) for chip in range(st.chips_for(board.subsystem))]
+
+    def snapshot(self):
+        """Every config file, and every word a chip's pllControl could be in."""
+        state = {}
+        for d in self.devices:
+            folder = os.path.join(self.root, "devices", d.name)
+            with open(os.path.join(folder, "config"), "rb") as f:
+                state[d.name] = f.read()
+            for index, start, size, flags in d.bars:
+                path = os.path.join(folder, f"resource{index}")
+                if os.path.exists(path):
+                    state[path] = [st.read_chip(self.root, d, c) for c in range(size // st.CHIP_WINDOW)] \
+                        if index == 0 else None
+        return state
+
+
+class ListAndSet(Tree):
+    def boards(self):
+        # 1, 2 and 4 chips on three buses; BAR0 flag bits on two of them.
+        return [
+            st.Device(0, 0, 0x8086, 0x7190, cls=0x060000),
+            st.Device(0, 3, 0x121A, 0x0005, bars=[(0, 0xF0000000, 32 * st.MIB, st.MEM)]),  # another 3dfx chip
+            st.vsa100(0, 9, subsystem=0x0004, bar0=0xE4000000, pll=0xE721),
+            st.Device(1, 0, 0x10DE, 0x0009, bars=[(0, 0xE8000000, 16 * st.MIB, st.MEM)]),  # another vendor's 0x0009
+            st.vsa100(1, 2, subsystem=0x0009, bar0=0xD8000000, pll=0x3B05, prefetch=False),
+            st.vsa100(3, 1, subsystem=0x0001, bar0=0xC0000000, pll=0x4405),
+        ]
+
+    def test_list_shows_every_board_in_bus_order(self):
+        self.make(self.boards())
+        code, out, err = self.halvex("list")
+        self.assertEqual((code, err), (0, ""))
+        self.assertEqual(out.splitlines(), [
+            "1  0000:00:09.0  1 chip  166 MHz  (166.81 MHz)",
+            "2  0000:01:02.0  2 chips  145 MHz  (145.57 MHz)",
+            "3  0000:03:01.0  4 chips  167 MHz  (167.05 MHz)",
+        ])
+        self.assertEqual(run("--sysfs", self.root)[1], out)  # list is the default
+        self.assertEqual(self.halvex("list", "--board", "2")[1], out.splitlines(True)[1])
+
+    def test_set_writes_every_chip_of_every_board(self):
+        devices = self.make(self.boards())
+        others = [self.snapshot()[d.name] for d in devices if not hasattr(d, "pll")]
+        code, out, err = self.halvex("set", "183")
+        self.assertEqual((code, err), (0, ""))
+        self.assertEqual(out.splitlines(), [
+            "1  0000:00:09.0  1 chip  183 MHz  (183.75 MHz)",
+            "2  0000:01:02.0  2 chips  183 MHz  (183.75 MHz)",
+            "3  0000:03:01.0  4 chips  183 MHz  (183.75 MHz)",
+        ])
+        for board in (d for d in devices if hasattr(d, "pll")):
+            self.assertEqual(self.chips(board), [0x4B05] * st.chips_for(board.subsystem), board.name)
+            self.assertEqual(self.command_register(board), 0x0003, board.name)  # decoding on
+        self.assertEqual([self.snapshot()[d.name] for d in devices if not hasattr(d, "pll")], others)
+
+    def test_set_one_board_leaves_the_others_alone(self):
+        devices = self.make(self.boards())
+        before = self.snapshot()
+        code, out, err = self.halvex("set", "166", "-b", "3")
+        self.assertEqual((code, out, err), (0, "3  0000:03:01.0  4 chips  166 MHz  (166.81 MHz)\n", ""))
+        after = self.snapshot()
+        board = devices[5]
+        self.assertEqual(self.chips(board), [0xE721] * 4)
+        self.assertEqual([k for k in before if before[k] != after[k]],
+                         [board.name, os.path.join(self.root, "devices", board.name, "resource0")])
+
+    def test_no_board_found(self):
+        self.make([st.Device(0, 0, 0x8086, 0x7190), st.Device(0, 1, 0x121A, 0x0003)])
+        self.assertEqual(self.halvex("list"), (2, "", "halvex: no VSA-100 board found\n"))
+        self.assertEqual(self.halvex("set", "183")[0], 2)
+
+    def test_missing_tree(self):
+        missing = os.path.join(self.root, "nothing")
+        self.assertEqual(run("--sysfs", missing, "list"),
+                         (1, "", f"halvex: cannot list {missing}/devices: No such file or directory\n"))
+
+
+class Refusals(Tree):
+    def test_unsafe_boards_are_refused_whole(self):
+        # The reason, the board, and whether its chip 0 can still be read.
+        cases = [
+            ("BAR0 is not assigned", st.vsa100(0, 1, bar0=0), False),
+            ("BAR0 is not a memory BAR", st.Device(0, 1, 0x121A, 0x0009, subsystem=0x0002,
+                                                   bars=[(0, 0xE000, 0x100, st.IO)]), False),
+            # 4 chips in a 64 MiB BAR with another board's BAR right behind it.
+            ("BAR0 (64 MiB) is smaller than the register windows of its 4 chips (128 MiB)",
+             st.vsa100(0, 1, subsystem=0x0001, bar0=0xD0000000, bar0_size=64 * st.MIB), True),
+            ("its chips' register windows lie past 4 GiB",
+             st.vsa100(0, 1, subsystem=0x0001, bar0=0xFC000000, pll=0x3B05), True),
+        ]
+        for reason, unsafe, readable in cases:
+            with self.subTest(reason):
+                self.setUp()
+                good = st.vsa100(0, 2, subsystem=0x0002, bar0=0xD4000000, pll=0x3B05)
+                self.make([unsafe, good])
+                before = self.snapshot()
+                code, out, err = self.halvex("set", "183")
+                self.assertEqual(code, 1)
+                self.assertEqual(err, f"halvex: board 1 (0000:00:01.0): refused, nothing written: {reason}\n")
+                self.assertEqual(out, "2  0000:00:02.0  2 chips  183 MHz  (183.75 MHz)\n")
+                after = self.snapshot()
+                self.assertEqual([k for k in before if k.startswith(os.path.join(self.root, "devices", unsafe.name))
+                                  and before[k] != after[k]], [])
+                self.assertEqual(after[unsafe.name], before[unsafe.name])
+                self.assertEqual(self.chips(good), [0x4B05, 0x4B05])
+                code, out, err = self.halvex("list")
+                self.assertEqual(code, 0 if readable else 1)
+                first = out.splitlines()[0]
+                self.assertEqual(first.endswith("MHz)"), readable, first)
+                if not readable:
+                    self.assertTrue(first.endswith(f"cannot read the clock: {reason}"), first)
+
+    def test_board_outside_domain_0_or_on_bus_255_is_warned_about(self):
+        self.make([st.vsa100(0, 1), st.vsa100(0, 2, domain=1), st.vsa100(0xFF, 0, bar0=0xC0000000)])
+        code, out, err = self.halvex("list")
+        self.assertEqual((code, out), (0, "1  0000:00:01.0  1 chip  166 MHz  (166.81 MHz)\n"))
+        self.assertEqual(err.splitlines(), [
+            "halvex: warning: 0000:ff:00.0: a VSA-100 board on bus ff cannot be reached through the driver"
+            " interface; skipped",
+            "halvex: warning: 0001:00:02.0: a VSA-100 board outside PCI domain 0000 cannot be reached through the"
+            " driver interface; skipped",
+        ])
+
+    def test_bad_command_lines_write_nothing(self):
+        self.make([st.vsa100(0, 1, subsystem=0x0002), st.vsa100(1, 1)])
+        before = self.snapshot()
+        cases = [
+            (["set"], "set needs a clock in MHz"),
+            (["set", "183x"], "not a clock from 50 to 220 MHz: '183x'"),
+            (["set", "49"], "not a clock from 50 to 220 MHz: '49'"),
+            (["set", "221"], "not a clock from 50 to 220 MHz: '221'"),
+            (["set", "-1"], "not a clock from 50 to 220 MHz: '-1'"),
+            (["set", "4294967479"], "not a clock from 50 to 220 MHz: '4294967479'"),
+            (["set", "183", "--board", "3"], "no board 3: 2 found"),
+            (["set", "183", "--board", "0"], "not a board number: '0'"),
+            (["set", "183", "--board"], "not a board number: ''"),
+            (["set", "183", "--board=1", "-b", "2"], "--board given twice"),
+            (["set", "183", "184"], "unexpected '184'"),
+            (["list", "extra"], "unexpected 'extra'"),
+            (["--bogus"], "unknown option '--bogus'"),
+            (["--simulate", "set", "183"], "--sysfs and --simulate exclude each other"),
+        ]
+        for args, problem in cases:
+            with self.subTest(args):
+                code, out, err = self.halvex(*args)
+                self.assertEqual((code, out), (64, ""))
+                self.assertEqual(err.splitlines()[0], f"halvex: {problem}")
+                self.assertIn(USAGE, err)
+                self.assertEqual(self.snapshot(), before)
+
+    @unittest.skipUnless(os.geteuid() == 0, "needs root to run a command as nobody")
+    def test_unprivileged_run_is_told_to_run_as_root(self):
+        board = self.make([st.vsa100(1, 0, subsystem=0x0002, pll=0x3B05)])[0]
+        before = self.snapshot()
+        code, out, err = self.halvex("set", "183", prefix=AS_NOBODY)
+        config = f"{self.root}/devices/0000:01:00.0/config"
+        self.assertEqual((code, out), (1, ""))
+        self.assertEqual(err, f"halvex: board 1 (0000:01:00.0): cannot write {config}: Permission denied (run as root)\n")
+        self.assertEqual(self.snapshot(), before)
+        self.assertEqual(self.command_register(board), 0)
+        code, out, err = self.halvex("list", prefix=AS_NOBODY)
+        self.assertEqual((code, out), (1, f"1  0000:01:00.0  2 chips  cannot write {config}: Permission denied"
+                                          " (run as root)\n"))
+
+
+class Elsewhere(unittest.TestCase):
+    @unittest.skipUnless(os.path.isdir("/sys/bus/pci/devices"), "this machine shows no PCI devices")
+    def test_the_machines_own_tree_has_no_board(self):
+        own = subprocess.run(["lspci", "-n", "-d", "121a:0009"], capture_output=True, text=True)
+        if own.stdout.strip():
+            self.skipTest("this machine has a VSA-100 board")
+        self.assertEqual(run("list"), (2, "", "halvex: no VSA-100 board found\n"))
+
+    def test_simulated_boards_keep_their_clock(self):
+        with tempfile.TemporaryDirectory() as folder:
+            env = {"HALVEX_SIM_STATE": os.path.join(folder, "state.txt"), "HALVEX_SIM_LOG": ""}
+            env.pop("HALVEX_SIM_LOG")
+            self.assertEqual(run("--simulate", env=env), (0, "1  0000:00:09.0  1 chip  166 MHz  (166.81 MHz)\n"
+                                                              "2  0000:01:00.0  2 chips  145 MHz  (145.57 MHz)\n", ""))
+            self.assertEqual(run("--simulate", "set", "183", "--board", "2", env=env),
+                             (0, "2  0000:01:00.0  2 chips  183 MHz  (183.75 MHz)\n", ""))
+            self.assertEqual(run("--simulate", "list", env=env)[1].splitlines()[1],
+                             "2  0000:01:00.0  2 chips  183 MHz  (183.75 MHz)")
+            no_bar = dict(env, HALVEX_SIM_BOARDS="0:1:4:0:0xE721")
+            code, out, err = run("--simulate", "set", "183", env=no_bar)
+            self.assertEqual((code, out), (1, ""))
+            self.assertEqual(err, "halvex: board 1 (0000:00:01.0): refused, nothing written:"
+                                  " BAR0 holds no usable memory address\n")
+            self.assertEqual(run("--simulate", env=dict(env, HALVEX_SIM_BOARDS="none")),
+                             (2, "", "halvex: no VSA-100 board found\n"))
+
+    def test_help_and_version(self):
+        self.assertEqual(run("--version"), (0, "halvex 1.00\n", ""))
+        code, out, err = run("--help")
+        self.assertEqual((code, err), (0, ""))
+        self.assertTrue(out.startswith(USAGE))
+        self.assertIn("Exit status", out)
+
+
+if __name__ == "__main__":
+    unittest.main()
