@@ -5,6 +5,7 @@
 set -eu
 binary=$1 manpage=$2 license=$3 arch=$4 version=$5 out=$6
 tree=$(mktemp -d)
+chmod 0755 "$tree"
 trap 'rm -rf "$tree"' EXIT
 install -D -m 0755 "$binary" "$tree/usr/bin/halvex"
 install -d "$tree/usr/share/man/man1" "$tree/usr/share/doc/halvex" "$tree/DEBIAN"

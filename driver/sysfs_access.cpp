@@ -149,14 +149,21 @@ struct Sysfs {
         return found == addressable.end() ? nullptr : found->second;
     }
 
-    uint32_t open() {
-        const std::string folder = root + "/devices";
+    // The devices under `folder`, by name; false when it cannot be listed.
+    bool listDevices(const std::string& folder) {
         DIR* directory = opendir(folder.c_str());
         if (!directory) {
             fail("cannot list", folder, errno);
-            return 1;
+            return false;
         }
-        while (const dirent* entry = readdir(directory)) {
+        int error = 0;
+        for (;;) {
+            errno = 0;
+            const dirent* entry = readdir(directory);
+            if (!entry) {
+                error = errno;
+                break;
+            }
             auto device = std::make_unique<Device>();
             char tail;
             if (sscanf(entry->d_name, "%x:%x:%x.%x%c", &device->domain, &device->bus, &device->slot,
@@ -168,8 +175,18 @@ struct Sysfs {
             devices.push_back(std::move(device));
         }
         closedir(directory);
+        if (error != 0) {
+            fail("cannot list", folder, error);
+            return false;
+        }
         // In address order, whatever order the folder lists them in.
         std::sort(devices.begin(), devices.end(), [](const auto& a, const auto& b) { return a->name < b->name; });
+        return true;
+    }
+
+    uint32_t open() {
+        if (!listDevices(root + "/devices"))
+            return 1;
         for (auto& device : devices) {
             device->ids = readConfig(*device, PCI_VENDOR_ID, 4);
             if (device->domain == 0 && device->bus < MAX_BUS_COUNT) {

@@ -5,9 +5,10 @@ WINE64=/usr/lib/wine/wine64
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 
-BUILD_PACKAGES="cmake make g++ libgtest-dev googletest g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64"
+BUILD_PACKAGES="cmake make g++ libgtest-dev googletest g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64
+    g++-i686-linux-gnu"
 RUN_PACKAGES="wine wine64 fonts-wine xvfb xauth imagemagick fonts-liberation x11-utils xdotool"
-CHECK_PACKAGES="python3 python3-pefile"
+CHECK_PACKAGES="python3 python3-pefile pciutils util-linux"
 
 log() { printf '== %s\n' "$*"; }
 
@@ -97,6 +98,28 @@ ensure_prefix64() {
         wineserver -w
     fi
     start_prefix
+}
+
+# How the i386 build of the Linux command runs here: "native" where the
+# kernel runs 32-bit programs and the i386 C library is installed, else
+# "emulated" under qemu-i386 with the cross C library; empty, with
+# I386_MISSING saying why, where neither can be had. cmake/run-i386.sh obeys
+# HALVEX_I386.
+I386_MODE=""
+I386_MISSING=""
+ensure_i386_command() {
+    local program="$ROOT/build/linux32/halvex"
+    if [ -e /lib/ld-linux.so.2 ] && "$program" --version >/dev/null 2>&1; then
+        I386_MODE=native
+        return 0
+    fi
+    install_packages qemu-user-static || { I386_MISSING="package qemu-user-static could not be installed"; return 1; }
+    if qemu-i386-static -L /usr/i686-linux-gnu "$program" --version >/dev/null 2>&1; then
+        I386_MODE=emulated
+        return 0
+    fi
+    I386_MISSING="the i386 build of halvex runs neither natively nor under qemu-i386"
+    return 1
 }
 
 # 32-bit Wine for the shipped i686 program. HALVEX_WIN32 picks the mode:

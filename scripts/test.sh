@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds the three builds and runs every test:
-# the board code on the host under the sanitizers, the checks of the built
-# files and the release archive, the window and whole-program tests under Wine
-# on a private X display, and the shipped 32-bit program with 32-bit Wine (or
-# a SKIP line saying what is missing). Ends with each runner's summary; exits
-# non-zero on any failure.
+# Installs what is missing, builds the five builds and runs every test: the
+# board code and the Linux command on the host under the sanitizers, the Linux
+# command's Debian packages with the command's tests again on the i386 build
+# (natively or under qemu), the checks of the built files and the release
+# archive, the window and whole-program tests under Wine on a private X
+# display, and the shipped 32-bit program with 32-bit Wine (or a SKIP line
+# saying what is missing). Ends with each runner's summary; exits non-zero on
+# any failure.
 set -uo pipefail
 source "$(dirname "$0")/lib.sh"
 cd "$ROOT"
@@ -35,7 +37,10 @@ suite() {
 }
 
 build_all() {
-    configure_and_build host && configure_and_build win32 && configure_and_build win64
+    local preset
+    for preset in host linux64 linux32 win32 win64; do
+        configure_and_build "$preset" || return 1
+    done
 }
 if ! build_all; then
     echo "== build failed"
@@ -43,6 +48,13 @@ if ! build_all; then
 fi
 
 suite host ctest --preset host -j "$(nproc)" --timeout 300
+suite linux64 ctest --preset linux64 --timeout 300
+if ensure_i386_command; then
+    HALVEX_I386=$I386_MODE suite linux32 ctest --preset linux32 --timeout 600
+    SUMMARY[-1]+=" [$I386_MODE]"
+else
+    SUMMARY+=("$(printf '%-8s SKIP: the i386 halvex command was not tested: %s' linux32 "$I386_MISSING")")
+fi
 suite win32 ctest --preset win32 --timeout 300
 
 start_display || exit 1

@@ -207,6 +207,8 @@ class Refusals(Tree):
 
     @unittest.skipUnless(os.geteuid() == 0, "needs root to run a command as nobody")
     def test_unprivileged_run_is_told_to_run_as_root(self):
+        if run("--version", prefix=AS_NOBODY)[0] != 0:
+            self.skipTest(f"user nobody cannot run {' '.join(COMMAND)} (a folder above it is private)")
         board = self.make([st.vsa100(1, 0, subsystem=0x0002, pll=0x3B05)])[0]
         before = self.snapshot()
         code, out, err = self.halvex("set", "183", prefix=AS_NOBODY)
