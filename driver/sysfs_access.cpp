@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
@@ -44,33 +45,45 @@ struct Device {
     unsigned domain = 0, bus = 0, slot = 0, function = 0;
     int configFd = NOT_OPENED;
     int configWriteFd = NOT_OPENED;
-    uint32_t ids = ABSENT;  // device << 16 | vendor
+    // The identifiers as last read (by detection, or here when needed).
+    uint32_t vendor = ABSENT, device = ABSENT;
     bool resourceRead = false;
     Bar bars[BAR_COUNT];
     Mapping mappings[BAR_COUNT];
 
-    bool isVsa100() const { return ids == (uint32_t(DEVICE_VSA100) << 16 | VENDOR_3DFX); }
     uint32_t pciAddress() const { return (bus << 8) | (slot << 3) | function; }
 };
 
+// Up to `digits` hexadecimal digits, then `end`; false on anything else.
+bool parseHex(const char** text, int digits, char end, unsigned* value) {
+    *value = 0;
+    const char* p = *text;
+    for (; p < *text + digits && isxdigit(static_cast<unsigned char>(*p)); ++p)
+        *value = *value * 16 + static_cast<unsigned>(isdigit(static_cast<unsigned char>(*p)) ? *p - '0' : (*p | 0x20) - 'a' + 10);
+    if (p == *text || *p != end)
+        return false;
+    *text = p + 1;
+    return true;
+}
+
+// A device folder's name, "DDDD:BB:DD.F" (the domain may have more digits).
+bool parseName(const char* name, Device* device) {
+    return parseHex(&name, 8, ':', &device->domain) && parseHex(&name, 2, ':', &device->bus) &&
+           parseHex(&name, 2, '.', &device->slot) && parseHex(&name, 1, '\0', &device->function) &&
+           device->slot <= 0x1F && device->function <= 7;
+}
+
 struct Sysfs {
     std::string root = SYSFS_DEFAULT_ROOT;
+    int devicesFd = -1;  // <root>/devices
     std::vector<std::unique_ptr<Device>> devices;
     std::map<uint32_t, Device*> addressable;  // domain 0, buses below 255
     std::vector<std::string> unaddressable;
     std::vector<std::string> failures;
     unsigned busCount = 0;
 
-    ~Sysfs() {
-        for (auto& device : devices) {
-            for (int fd : {device->configFd, device->configWriteFd})
-                if (fd >= 0)
-                    close(fd);
-            for (Mapping& mapping : device->mappings)
-                if (mapping.base)
-                    munmap(const_cast<uint8_t*>(mapping.base), mapping.size);
-        }
-    }
+    // Files and mappings are opened once and kept for the run; the process's
+    // end releases them.
 
     void fail(const std::string& what, const std::string& path, int error) {
         std::string text = what + " " + path + ": " + strerror(error);
@@ -82,7 +95,8 @@ struct Sysfs {
     // Opened once for the run; NOT_OPENED never stays after the first try.
     int configFd(Device& device) {
         if (device.configFd == NOT_OPENED) {
-            device.configFd = ::open((device.path + "/config").c_str(), O_RDONLY | O_CLOEXEC);
+            // Opened relative to the devices folder: one short path to walk.
+            device.configFd = openat(devicesFd, (device.name + "/config").c_str(), O_RDONLY | O_CLOEXEC);
             if (device.configFd < 0)
                 fail("cannot read", device.path + "/config", errno);
         }
@@ -104,6 +118,10 @@ struct Sysfs {
         uint32_t value = 0;
         for (unsigned i = 0; i < bytes; ++i)
             value |= uint32_t(buffer[i]) << (8 * i);
+        if (offset == PCI_VENDOR_ID)
+            device.vendor = value & 0xFFFF;
+        if (offset == PCI_DEVICE_ID || (offset == PCI_VENDOR_ID && bytes == 4))
+            device.device = value >> (offset == PCI_VENDOR_ID ? 16 : 0);
         return value;
     }
 
@@ -144,6 +162,12 @@ struct Sysfs {
         fclose(file);
     }
 
+    bool isVsa100(Device& device) {
+        if (device.vendor == ABSENT || device.device == ABSENT)
+            readConfig(device, PCI_VENDOR_ID, 4);
+        return device.vendor == VENDOR_3DFX && device.device == DEVICE_VSA100;
+    }
+
     Device* deviceAt(uint32_t pciAddress) {
         const auto found = addressable.find(pciAddress);
         return found == addressable.end() ? nullptr : found->second;
@@ -151,7 +175,8 @@ struct Sysfs {
 
     // The devices under `folder`, by name; false when it cannot be listed.
     bool listDevices(const std::string& folder) {
-        DIR* directory = opendir(folder.c_str());
+        devicesFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        DIR* directory = devicesFd < 0 ? nullptr : fdopendir(dup(devicesFd));
         if (!directory) {
             fail("cannot list", folder, errno);
             return false;
@@ -165,10 +190,7 @@ struct Sysfs {
                 break;
             }
             auto device = std::make_unique<Device>();
-            char tail;
-            if (sscanf(entry->d_name, "%x:%x:%x.%x%c", &device->domain, &device->bus, &device->slot,
-                       &device->function, &tail) != 4 ||
-                device->bus > 0xFF || device->slot > 0x1F || device->function > 7)
+            if (!parseName(entry->d_name, device.get()))
                 continue;
             device->name = entry->d_name;
             device->path = folder + "/" + device->name;
@@ -187,13 +209,14 @@ struct Sysfs {
     uint32_t open() {
         if (!listDevices(root + "/devices"))
             return 1;
+        // Detection reads the addressable devices itself; the others are
+        // looked at here only to say which boards it cannot reach.
         for (auto& device : devices) {
-            device->ids = readConfig(*device, PCI_VENDOR_ID, 4);
             if (device->domain == 0 && device->bus < MAX_BUS_COUNT) {
                 addressable[device->pciAddress()] = device.get();
                 if (device->bus + 1 > busCount)
                     busCount = device->bus + 1;
-            } else if (device->isVsa100()) {
+            } else if (isVsa100(*device)) {
                 unaddressable.push_back(device->name + ": a VSA-100 board " +
                                         (device->domain ? "outside PCI domain 0000" : "on bus ff") +
                                         " cannot be reached through the driver interface; skipped");
@@ -208,7 +231,7 @@ struct Sysfs {
     // mapped once for the run; nullptr (and a failure kept) otherwise.
     volatile uint32_t* word(uint32_t physicalAddress, bool forWrite, const char* operation) {
         for (auto& device : devices) {
-            if (!device->isVsa100())
+            if (!isVsa100(*device))
                 continue;
             readResource(*device);
             for (unsigned i = 0; i < BAR_COUNT; ++i) {
