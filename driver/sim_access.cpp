@@ -5,9 +5,8 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
 
-#include "driver/sim_setup.h"
+#include "driver/sim_driver.h"
 
 namespace {
 
@@ -16,9 +15,9 @@ std::string defaultStatePath() {
     return std::string(runtime && *runtime ? runtime : "/tmp") + "/" + SIM_STATE_FILE_NAME;
 }
 
-std::string readSmallFile(const std::string& path) {
+std::string readSmall(const std::string& path) {
     std::string text;
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return text;
     text.resize(SIM_MAX_STATE_SIZE);
@@ -41,90 +40,50 @@ bool writeAll(int fd, const std::string& text) {
     return true;
 }
 
-struct Simulated {
-    SimMachine machine;
-    SimSetup setup;
-    std::vector<std::string> failures;
+bool replace(const std::string& path, const std::string& text) {
+    const std::string temporary = path + "." + std::to_string(getpid()) + ".tmp";
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return false;
+    const bool ok = writeAll(fd, text) && fsync(fd) == 0;
+    close(fd);
+    if (ok && rename(temporary.c_str(), path.c_str()) == 0)
+        return true;
+    unlink(temporary.c_str());
+    return false;
+}
 
-    Simulated() : setup(setUpSimMachine(&machine, defaultStatePath())) { loadState(); }
-
-    // As in the stand-in library: the state file is the boards, read again
-    // before each register access; a damaged or foreign one is ignored.
-    void loadState() {
-        if (!setup.statePath.empty())
-            machine.loadState(readSmallFile(setup.statePath), setup.layout);
+void appendLine(const std::string& path, const std::string& text) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd >= 0) {
+        writeAll(fd, text + "\n");
+        close(fd);
     }
+}
 
-    // Written beside the target and renamed over it, so a reader sees the
-    // old state or the new one, never half of one.
-    void saveState() {
-        if (setup.statePath.empty())
-            return;
-        const std::string temporary = setup.statePath + "." + std::to_string(getpid()) + ".tmp";
-        const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        bool ok = fd >= 0 && writeAll(fd, machine.saveState(setup.layout)) && fsync(fd) == 0;
-        const int error = errno;
-        if (fd >= 0)
-            close(fd);
-        ok = ok && rename(temporary.c_str(), setup.statePath.c_str()) == 0;
-        if (!ok) {
-            failures.push_back("cannot write " + setup.statePath + ": " + strerror(error ? error : errno));
-            unlink(temporary.c_str());
-        }
-    }
+unsigned long processId() { return static_cast<unsigned long>(getpid()); }
 
-    // One line per call, appended whole, so several processes share a log.
-    void log() {
-        if (!setup.logPath.empty() && !machine.calls.empty()) {
-            const std::string line =
-                std::to_string(getpid()) + " " + SimMachine::formatCall(machine.calls.back()) + "\n";
-            const int fd = open(setup.logPath.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-            if (fd >= 0) {
-                writeAll(fd, line);
-                close(fd);
-            }
-        }
-        machine.calls.clear();
-    }
-};
+const SimFiles POSIX_FILES = {readSmall, replace, appendLine, processId};
 
-Simulated& simulated() {
-    static Simulated instance;
+SimDriver& driver() {
+    static SimDriver instance(POSIX_FILES, defaultStatePath());
     return instance;
 }
 
-SimMachine& registers() {
-    simulated().loadState();
-    return simulated().machine;
-}
-
-template <typename T>
-T logged(T result) {
-    simulated().log();
-    return result;
-}
-
-uint32_t saved(uint32_t result) {
-    simulated().saveState();
-    return logged(result);
-}
-
-uint32_t simOpen() { return logged(simulated().machine.open()); }
-uint8_t simBusCount() { return logged(simulated().machine.pciBusCount()); }
-uint16_t simReadWord(uint32_t a, uint32_t o) { return logged(simulated().machine.pciReadWord(a, o)); }
-uint32_t simReadDword(uint32_t a, uint32_t o) { return logged(registers().pciReadDword(a, o)); }
-uint32_t simWriteDword(uint32_t a, uint32_t o, uint32_t v) { return saved(registers().pciWriteDword(a, o, v)); }
-uint32_t simMemRead(uint32_t p) { return logged(registers().memReadDword(p)); }
-uint32_t simMemWrite(uint32_t p, uint32_t v) { return saved(registers().memWriteDword(p, v)); }
+uint32_t simOpen() { return driver().open(); }
+uint8_t simBusCount() { return driver().pciBusCount(); }
+uint16_t simReadWord(uint32_t a, uint32_t o) { return driver().pciReadWord(a, o); }
+uint32_t simReadDword(uint32_t a, uint32_t o) { return driver().pciReadDword(a, o); }
+uint32_t simWriteDword(uint32_t a, uint32_t o, uint32_t v) { return driver().pciWriteDword(a, o, v); }
+uint32_t simMemRead(uint32_t p) { return driver().memReadDword(p); }
+uint32_t simMemWrite(uint32_t p, uint32_t v) { return driver().memWriteDword(p, v); }
 
 // Each simulated chip decodes exactly its own window: they always fit.
 std::string simWindowsProblem(uint32_t, unsigned) { return ""; }
 
 std::string simTakeFailure() {
-    std::vector<std::string>& failures = simulated().failures;
-    const std::string first = failures.empty() ? "" : failures.front();
-    failures.clear();
-    return first;
+    const std::vector<std::string> failures = driver().takeFailures();
+    return failures.empty() ? "" : failures.front();
 }
 
 }  // namespace

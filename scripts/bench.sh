@@ -28,7 +28,7 @@ export HALVEX_SIM_STATE=none  # every start sees the same boards
 measure() { "$WINE64" "$W64/measure.exe" "$@" 2>/dev/null | tr -d '\r'; }
 
 startup_rows() {  # build-dir label
-    measure startup "$RUNS" "Z:$1/Halvex.exe" "Z:$1/floor_controls.exe" "Z:$1/floor.exe" | sed "s/^/$2 /"
+    echo "$2 $(measure startup "$RUNS" "Z:$1/Halvex.exe" "Z:$1/floor_controls.exe" "Z:$1/floor.exe" | paste -sd' ')"
 }
 starts=$(startup_rows "$W64" x86_64)
 if HALVEX_WIN32=native ensure_wine32 && ensure_prefix32 >/dev/null; then
