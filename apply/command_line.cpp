@@ -1,5 +1,6 @@
 #include "apply/command_line.h"
 
+#include "apply/whole_number.h"
 #include "board/pll.h"
 
 namespace {
@@ -47,22 +48,6 @@ bool isSwitch(const char* word, const char* name, const char** value) {
     if (*p != '\0' && *p != ':')
         return false;
     *value = p;
-    return true;
-}
-
-// A whole number in decimal digits only: no sign, no space, no suffix.
-bool parseWhole(const char* text, unsigned* value) {
-    if (!*text)
-        return false;
-    unsigned number = 0;
-    for (; *text; ++text) {
-        if (*text < '0' || *text > '9')
-            return false;
-        number = number * 10 + static_cast<unsigned>(*text - '0');
-        if (number > NUMBER_CEILING)
-            return false;
-    }
-    *value = number;
     return true;
 }
 
@@ -134,11 +119,11 @@ CommandRequest parseCommandLine(const char* arguments) {
             return bad(request, "%s needs a number", name);
         unsigned number = 0;
         if (isClock) {
-            if (!parseWhole(value, &number) || number < MIN_CLOCK_MHZ || number > MAX_CLOCK_MHZ)
+            if (!parseWholeNumber(value, NUMBER_CEILING, &number) || number < MIN_CLOCK_MHZ || number > MAX_CLOCK_MHZ)
                 return bad(request, "Not a clock from 50 to 220 MHz: \"%s\"", value);
             request.mhz = number;
         } else {
-            if (!parseWhole(value, &number) || number == 0)
+            if (!parseWholeNumber(value, NUMBER_CEILING, &number) || number == 0)
                 return bad(request, "Not a board number: \"%s\"", value);
             request.board = number;
         }

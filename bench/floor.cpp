@@ -1,6 +1,6 @@
 // The floors for Halvex's costs, built with the same flags: the least a Win32
 // program does to show one 240 x 240 window and, built with FLOOR_CONTROLS,
-// the same window holding the program's six controls and fonts, made by the
+// the program's own window (class and icons, fonts, six controls), made by the
 // program's own code, with no driver library and no board code.
 #include <windows.h>
 
@@ -19,6 +19,14 @@ static LRESULT CALLBACK FloorWndProc(HWND window, UINT message, WPARAM wParam, L
 }
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
+#if defined(FLOOR_CONTROLS)
+    RegisterWindowClass(instance, "HalvexFloor", FloorWndProc);
+    g_instance = instance;
+    CreateFonts();
+    HWND window = g_mainWindow = CreateMainWindow(instance, "HalvexFloor", "Floor");
+    CreateControls();
+    InitCommonControls();
+#else
     WNDCLASSEXA windowClass = {};
     windowClass.cbSize = sizeof windowClass;
     windowClass.lpfnWndProc = FloorWndProc;
@@ -27,13 +35,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
     windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
     windowClass.lpszClassName = "HalvexFloor";
     RegisterClassExA(&windowClass);
-#if defined(FLOOR_CONTROLS)
-    g_instance = instance;
-    CreateFonts();
-    HWND window = g_mainWindow = CreateMainWindow(instance, "HalvexFloor", "Floor");
-    CreateControls();
-    InitCommonControls();
-#else
     HWND window = CreateWindowExA(0, "HalvexFloor", "Floor", WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, CW_USEDEFAULT,
                                   CW_USEDEFAULT, 240, 240, nullptr, nullptr, instance, nullptr);
 #endif

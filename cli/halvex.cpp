@@ -10,6 +10,7 @@
 #include <cstring>
 #include <string>
 
+#include "apply/whole_number.h"
 #include "board/board_list.h"
 #include "board/driver.h"
 #include "board/pll.h"
@@ -55,22 +56,6 @@ struct Options {
     const DriverAccess* access = &SYSFS_ACCESS;
     std::string sysfsRoot = SYSFS_DEFAULT_ROOT;
 };
-
-// A whole number in decimal digits only, at most `limit`.
-bool parseWhole(const char* text, unsigned limit, unsigned* value) {
-    if (!*text)
-        return false;
-    unsigned long number = 0;
-    for (; *text; ++text) {
-        if (*text < '0' || *text > '9')
-            return false;
-        number = number * 10 + static_cast<unsigned>(*text - '0');
-        if (number > limit)
-            return false;
-    }
-    *value = static_cast<unsigned>(number);
-    return true;
-}
 
 int usageError(const std::string& problem) {
     fprintf(stderr, "%s: %s\n%s", PROGRAM, problem.c_str(), USAGE);
@@ -124,7 +109,7 @@ int parseOptions(int argc, char** argv, Options* options) {
             if (sawBoard)
                 return usageError("--board given twice");
             sawBoard = true;
-            if (!value || !parseWhole(value, 0xFFFF, &options->board) || options->board == 0)
+            if (!value || !parseWholeNumber(value, 0xFFFF, &options->board) || options->board == 0)
                 return usageError(std::string("not a board number: '") + (value ? value : "") + "'");
             continue;
         }
@@ -136,7 +121,7 @@ int parseOptions(int argc, char** argv, Options* options) {
             if (options->set) {
                 if (i + 1 >= argc)
                     return usageError("set needs a clock in MHz");
-                if (!parseWhole(argv[++i], MAX_CLOCK_MHZ, &options->mhz) || options->mhz < MIN_CLOCK_MHZ)
+                if (!parseWholeNumber(argv[++i], MAX_CLOCK_MHZ, &options->mhz) || options->mhz < MIN_CLOCK_MHZ)
                     return usageError(std::string("not a clock from 50 to 220 MHz: '") + argv[i] + "'");
             }
             continue;

@@ -33,7 +33,7 @@ struct Bar {
 };
 
 struct Mapping {
-    int tried = false;
+    bool tried = false;
     volatile uint8_t* base = nullptr;
     size_t size = 0;
     bool writable = false;

@@ -6,11 +6,11 @@
 # built with the same flags; where 32-bit programs run natively, the shipped
 # i686 build against i686 builds of both floors too; and the driver calls made
 # against the calls the work needs. Exits non-zero when a budget is exceeded.
-#   bash scripts/bench.sh [RUNS]     (median of RUNS starts each, default 15)
+#   bash scripts/bench.sh [RUNS]     (median of RUNS starts each, default 31)
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 cd "$ROOT"
-RUNS=${1:-15}
+RUNS=${1:-31}
 SIZE_BUDGET=$((48 * 1024))
 STARTUP_BUDGET=1.05
 MEMORY_BUDGET=1.02

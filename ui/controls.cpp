@@ -1,5 +1,6 @@
-// The main window and what it holds: its fonts and six controls, created the
-// same way for the program and for the benchmark's floor that has them too.
+// The main window and what it holds: its class (icons from the resources),
+// its fonts and six controls, made the same way for the program and for the
+// benchmark's floor that has them too.
 #include "board/pll.h"
 #include "res/resource.h"
 #include "ui/halvex.h"
@@ -37,6 +38,20 @@ HWND CreateButton(int x, DWORD style, int id, const char* text) {
 }
 
 }  // namespace
+
+ATOM RegisterWindowClass(HINSTANCE instance, const char* className, WNDPROC windowProc) {
+    WNDCLASSEXA windowClass = {};
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.style = CS_HREDRAW | CS_VREDRAW;
+    windowClass.lpfnWndProc = windowProc;
+    windowClass.hInstance = instance;
+    windowClass.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_APP));
+    windowClass.hIconSm = LoadIconA(instance, MAKEINTRESOURCEA(IDI_APP_SMALL));
+    windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+    windowClass.lpszClassName = className;
+    return RegisterClassExA(&windowClass);
+}
 
 void CreateFonts() {
     fontText = CreateArial(14, FW_NORMAL);

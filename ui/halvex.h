@@ -13,8 +13,10 @@ extern HWND g_mainWindow;
 extern HFONT fontText, fontBold, fontControl;
 extern HWND g_boardCombo, g_clockDisplay, g_clockSpin, g_defaultButton, g_applyButton, g_aboutButton;
 
-// The three fonts; the main window (240 x 240, fixed size); its six controls,
-// into g_mainWindow with g_instance.
+// The main window's class with `windowProc`; the three fonts; the main window
+// (240 x 240, fixed size); its six controls, into g_mainWindow with
+// g_instance.
+ATOM RegisterWindowClass(HINSTANCE instance, const char* className, WNDPROC windowProc);
 void CreateFonts();
 HWND CreateMainWindow(HINSTANCE instance, const char* className, const char* title);
 void CreateControls();

@@ -34,19 +34,7 @@ void FillBoardList() {
 
 }  // namespace
 
-ATOM RegisterMainClass(HINSTANCE instance) {
-    WNDCLASSEXA windowClass = {};
-    windowClass.cbSize = sizeof windowClass;
-    windowClass.style = CS_HREDRAW | CS_VREDRAW;
-    windowClass.lpfnWndProc = MainWndProc;
-    windowClass.hInstance = instance;
-    windowClass.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_APP));
-    windowClass.hIconSm = LoadIconA(instance, MAKEINTRESOURCEA(IDI_APP_SMALL));
-    windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
-    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
-    windowClass.lpszClassName = g_windowClass;
-    return RegisterClassExA(&windowClass);
-}
+ATOM RegisterMainClass(HINSTANCE instance) { return RegisterWindowClass(instance, g_windowClass, MainWndProc); }
 
 // The decoded clock is cut toward zero: 166.807 MHz shows as 166. A value
 // outside the spinner's range is passed on, and the spinner shows its nearer
