@@ -14,9 +14,9 @@ constexpr int USAGE_EXIT_CODE = 0;
 const char USAGE[] =
     "Usage: Halvex.exe /clock:MHZ [/board:N] [/quiet]\n"
     "\n"
-    "/clock:MHZ\twrite the clock MHZ (50 to 220) into every board, then exit\n"
-    "/board:N\tonly into board N (1 is the first listed)\n"
-    "/quiet\tshow no message\n"
+    "/clock:MHZ writes the clock MHZ (50 to 220) into every board found, as Apply does, and exits.\n"
+    "/board:N writes board N only (1 is the first listed).\n"
+    "/quiet shows no message.\n"
     "\n"
     "Exit code: 0 done, 1 no driver, 2 no board, 3 a board refused the clock, 4 a bad command line.";
 
