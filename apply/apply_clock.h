@@ -8,9 +8,9 @@ struct CommandRequest;
 
 enum ApplyStatus {
     APPLY_DONE = 0,
-    APPLY_NO_DRIVER = 1,       // DrvOpen failed
-    APPLY_NO_BOARD = 2,        // detection found nothing
-    APPLY_REFUSED = 3,         // a board refused the write; the others were written
+    APPLY_NO_DRIVER = 1,        // DrvOpen failed
+    APPLY_NO_BOARD = 2,         // detection found nothing
+    APPLY_REFUSED = 3,          // a board refused the write; the others were written
     APPLY_BAD_COMMAND_LINE = 4  // nothing written, the board asked for included
 };
 
@@ -18,7 +18,7 @@ struct ApplyOutcome {
     ApplyStatus status = APPLY_DONE;
     unsigned firstRefused = 0;  // APPLY_REFUSED: the first board number refused
     unsigned refusedCount = 0;
-    unsigned boardCount = 0;    // the boards detected
+    unsigned boardCount = 0;  // the boards detected
 };
 
 // `request` asks for ApplyClock; `boards` is empty and is filled by detection.

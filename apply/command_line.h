@@ -16,9 +16,9 @@ constexpr unsigned COMMAND_WORD_SIZE = 64;
 
 struct CommandRequest {
     CommandAction action = CommandAction::OpenWindow;
-    unsigned mhz = 0;            // ApplyClock: MIN_CLOCK_MHZ..MAX_CLOCK_MHZ
+    unsigned mhz = 0;             // ApplyClock: MIN_CLOCK_MHZ..MAX_CLOCK_MHZ
     unsigned board = ALL_BOARDS;  // ApplyClock: numbered from 1 in list order
-    bool quiet = false;          // no message box, whatever happens
+    bool quiet = false;           // no message box, whatever happens
     // BadCommandLine: what is wrong, a format with one %s for `word`.
     const char* problem = nullptr;
     char word[COMMAND_WORD_SIZE] = "";

@@ -234,7 +234,8 @@ int run(const Options& options) {
     for (unsigned number = 1; number <= count; ++number) {
         if (options.board != 0 && number != options.board)
             continue;
-        const bool ok = options.set ? setBoard(boards, number, options.mhz, access) : printBoard(boards, number, access);
+        const bool ok =
+            options.set ? setBoard(boards, number, options.mhz, access) : printBoard(boards, number, access);
         if (!ok)
             status = EXIT_UNREACHABLE;
     }

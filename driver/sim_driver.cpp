@@ -49,8 +49,8 @@ SimMachine& SimDriver::registers() {
 // Appends the last call to the log.
 uint32_t SimDriver::logged(uint32_t result) {
     if (!logPath_.empty() && !machine_.calls.empty())
-        files_.appendLine(logPath_, std::to_string(files_.processId()) + " " +
-                                        SimMachine::formatCall(machine_.calls.back()));
+        files_.appendLine(logPath_,
+                          std::to_string(files_.processId()) + " " + SimMachine::formatCall(machine_.calls.back()));
     machine_.calls.clear();
     return result;
 }
@@ -64,9 +64,13 @@ uint32_t SimDriver::saved(uint32_t result) {
 
 uint32_t SimDriver::open() { return logged(machine_.open()); }
 uint8_t SimDriver::pciBusCount() { return static_cast<uint8_t>(logged(machine_.pciBusCount())); }
-uint16_t SimDriver::pciReadWord(uint32_t a, uint32_t o) { return static_cast<uint16_t>(logged(machine_.pciReadWord(a, o))); }
+uint16_t SimDriver::pciReadWord(uint32_t a, uint32_t o) {
+    return static_cast<uint16_t>(logged(machine_.pciReadWord(a, o)));
+}
 uint32_t SimDriver::pciReadDword(uint32_t a, uint32_t o) { return logged(registers().pciReadDword(a, o)); }
-uint32_t SimDriver::pciWriteDword(uint32_t a, uint32_t o, uint32_t v) { return saved(registers().pciWriteDword(a, o, v)); }
+uint32_t SimDriver::pciWriteDword(uint32_t a, uint32_t o, uint32_t v) {
+    return saved(registers().pciWriteDword(a, o, v));
+}
 uint32_t SimDriver::memReadDword(uint32_t p) { return logged(registers().memReadDword(p)); }
 uint32_t SimDriver::memWriteDword(uint32_t p, uint32_t v) { return saved(registers().memWriteDword(p, v)); }
 

@@ -59,7 +59,8 @@ bool parseHex(const char** text, int digits, char end, unsigned* value) {
     *value = 0;
     const char* p = *text;
     for (; p < *text + digits && isxdigit(static_cast<unsigned char>(*p)); ++p)
-        *value = *value * 16 + static_cast<unsigned>(isdigit(static_cast<unsigned char>(*p)) ? *p - '0' : (*p | 0x20) - 'a' + 10);
+        *value = *value * 16 +
+                 static_cast<unsigned>(isdigit(static_cast<unsigned char>(*p)) ? *p - '0' : (*p | 0x20) - 'a' + 10);
     if (p == *text || *p != end)
         return false;
     *text = p + 1;
@@ -299,7 +300,8 @@ struct Sysfs {
         if (!bar.isMemory())
             return "BAR0 is not a memory BAR";
         if (bar.size() < needed) {
-            snprintf(text, sizeof text, "BAR0 (%" PRIu64 " MiB) is smaller than the register windows of its %u chips (%" PRIu64 " MiB)",
+            snprintf(text, sizeof text,
+                     "BAR0 (%" PRIu64 " MiB) is smaller than the register windows of its %u chips (%" PRIu64 " MiB)",
                      bar.size() >> 20, chips, needed >> 20);
             return text;
         }
@@ -372,7 +374,7 @@ std::string sysfsTakeFailure() {
 }  // namespace
 
 const DriverAccess SYSFS_ACCESS = {
-    "sysfs",        sysfsOpen,     sysfsBusCount,       sysfsReadWord,   sysfsReadDword,
+    "sysfs",         sysfsOpen,    sysfsBusCount, sysfsReadWord,       sysfsReadDword,
     sysfsWriteDword, sysfsMemRead, sysfsMemWrite, sysfsWindowsProblem, sysfsTakeFailure,
 };
 

@@ -49,7 +49,8 @@ int TellOutcome(const CommandRequest& request, const ApplyOutcome& outcome) {
             wsprintfA(text, "Unable to set the clock of board %u: its registers cannot be reached safely.",
                       outcome.firstRefused);
         else
-            wsprintfA(text, "Unable to set the clock of board %u and %u more: their registers cannot be reached safely.",
+            wsprintfA(text,
+                      "Unable to set the clock of board %u and %u more: their registers cannot be reached safely.",
                       outcome.firstRefused, outcome.refusedCount - 1);
         Tell(request, text, MB_ICONERROR);
         break;

@@ -156,8 +156,8 @@ TEST_F(Apply, RefusalsAndFailuresWriteNothingMore) {
         {"/clock:183 /board:4", "", 0, APPLY_BAD_COMMAND_LINE, 0, 0, 0},
         // Board 1 has no BAR0, board 2 would wrap past 4 GiB: both refused,
         // board 3 still written.
-        {"/clock:183", "0:4:0x0004:0:0xE721;1:0:0x0001:0xFC000000:0x3B05;2:0:2:0xC0000000:0x4405", 0,
-         APPLY_REFUSED, 1, 2, 2},
+        {"/clock:183", "0:4:0x0004:0:0xE721;1:0:0x0001:0xFC000000:0x3B05;2:0:2:0xC0000000:0x4405", 0, APPLY_REFUSED, 1,
+         2, 2},
         {"/clock:183 /board:2", "0:4:0x0004:0:0xE721;1:0:0x0001:0xFC000000:0x3B05", 0, APPLY_REFUSED, 2, 1, 0},
     };
     for (const auto& c : cases) {

@@ -431,8 +431,7 @@ TEST_F(Program, ClockSwitchTellsEachOutcome) {
          "Unable to set the clock of board 1: its registers cannot be reached safely.", true, true},
         {"/clock:183x", nullptr, nullptr, 4, "Not a clock from 50 to 220 MHz: \"183x\"\n\nUsage: Halvex.exe", false,
          false},
-        {"/clock:183 /board:3", nullptr, nullptr, 4, "There is no board 3: 2 found.\n\nUsage: Halvex.exe", true,
-         false},
+        {"/clock:183 /board:3", nullptr, nullptr, 4, "There is no board 3: 2 found.\n\nUsage: Halvex.exe", true, false},
         {"/board:1", nullptr, nullptr, 4, "/board needs /clock", false, false},
         {"/?", nullptr, nullptr, 0, "Usage: Halvex.exe /clock:MHZ [/board:N] [/quiet]", false, false},
     };
