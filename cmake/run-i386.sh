@@ -6,7 +6,7 @@ case ${HALVEX_I386:-} in
 native) exec "$@" ;;
 emulated) exec qemu-i386-static -L /usr/i686-linux-gnu "$@" ;;
 esac
-if [ -e /lib/ld-linux.so.2 ] && "$1" --version >/dev/null 2>&1; then
+if "$1" --version >/dev/null 2>&1; then
     exec "$@"
 fi
 exec qemu-i386-static -L /usr/i686-linux-gnu "$@"

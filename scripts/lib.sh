@@ -103,18 +103,18 @@ ensure_prefix64() {
 # How the i386 build of the Linux command runs here: "native" where the
 # kernel runs 32-bit programs and the i386 C library is installed, else
 # "emulated" under qemu-i386 with the cross C library; empty, with
-# I386_MISSING saying why, where neither can be had. cmake/run-i386.sh obeys
-# HALVEX_I386.
+# I386_MISSING saying why, where neither can be had. Each mode is tried
+# through cmake/run-i386.sh, the runner the tests use, which obeys HALVEX_I386.
 I386_MODE=""
 I386_MISSING=""
 ensure_i386_command() {
-    local program="$ROOT/build/linux32/halvex"
-    if [ -e /lib/ld-linux.so.2 ] && "$program" --version >/dev/null 2>&1; then
+    local try=("$ROOT/cmake/run-i386.sh" "$ROOT/build/linux32/halvex" --version)
+    if HALVEX_I386=native "${try[@]}" >/dev/null 2>&1; then
         I386_MODE=native
         return 0
     fi
     install_packages qemu-user-static || { I386_MISSING="package qemu-user-static could not be installed"; return 1; }
-    if qemu-i386-static -L /usr/i686-linux-gnu "$program" --version >/dev/null 2>&1; then
+    if HALVEX_I386=emulated "${try[@]}" >/dev/null 2>&1; then
         I386_MODE=emulated
         return 0
     fi

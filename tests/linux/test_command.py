@@ -232,8 +232,7 @@ class Elsewhere(unittest.TestCase):
 
     def test_simulated_boards_keep_their_clock(self):
         with tempfile.TemporaryDirectory() as folder:
-            env = {"HALVEX_SIM_STATE": os.path.join(folder, "state.txt"), "HALVEX_SIM_LOG": ""}
-            env.pop("HALVEX_SIM_LOG")
+            env = {"HALVEX_SIM_STATE": os.path.join(folder, "state.txt")}
             self.assertEqual(run("--simulate", env=env), (0, "1  0000:00:09.0  1 chip  166 MHz  (166.81 MHz)\n"
                                                               "2  0000:01:00.0  2 chips  145 MHz  (145.57 MHz)\n", ""))
             self.assertEqual(run("--simulate", "set", "183", "--board", "2", env=env),
