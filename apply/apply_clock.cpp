@@ -14,8 +14,7 @@ ApplyOutcome applyClock(BoardList& boards, const CommandRequest& request) {
         outcome.status = APPLY_NO_BOARD;
         return outcome;
     }
-    while (boards.chipCountAt(outcome.boardCount) != 0)
-        ++outcome.boardCount;
+    outcome.boardCount = boards.count();
     // A board that is not listed is a mistake in the command line: checked
     // before anything is written, so no board gets a half-meant clock.
     if (request.board > outcome.boardCount) {

@@ -20,6 +20,8 @@ public:
     // then holds at least one. If memory runs out, the scan stops and the
     // boards found so far stay listed.
     bool detect();
+    // How many boards the list holds.
+    unsigned count() const { return count_; }
     // The chip count of board `index`; 0 past the end of the list.
     unsigned chipCountAt(unsigned index) const;
     // Where board `index` sits, (bus << 8) | (device << 3); 0 past the end.

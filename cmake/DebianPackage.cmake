@@ -8,9 +8,9 @@ function(halvex_debian_package target)
     endif()
     set(deb ${CMAKE_BINARY_DIR}/halvex_1.00_${arch}.deb)
     add_custom_command(OUTPUT ${deb}
-        COMMAND /bin/sh ${CMAKE_SOURCE_DIR}/cmake/make-deb.sh $<TARGET_FILE:${target}> ${CMAKE_SOURCE_DIR}/cli/halvex.1
+        COMMAND /bin/sh ${CMAKE_SOURCE_DIR}/cmake/make-deb.sh $<TARGET_FILE:${target}> ${CMAKE_SOURCE_DIR}/linux/halvex.1
                 ${CMAKE_SOURCE_DIR}/LICENSE ${arch} 1.00 ${deb}
-        DEPENDS ${target} ${CMAKE_SOURCE_DIR}/cmake/make-deb.sh ${CMAKE_SOURCE_DIR}/cli/halvex.1
+        DEPENDS ${target} ${CMAKE_SOURCE_DIR}/cmake/make-deb.sh ${CMAKE_SOURCE_DIR}/linux/halvex.1
                 ${CMAKE_SOURCE_DIR}/LICENSE
         COMMENT "Debian package halvex_1.00_${arch}.deb")
     add_custom_target(deb ALL DEPENDS ${deb})

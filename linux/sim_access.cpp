@@ -1,4 +1,4 @@
-#include "driver/sim_access.h"
+#include "linux/sim_access.h"
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/access.h"
+#include "linux/access.h"
 
 extern const DriverAccess SYSFS_ACCESS;
 

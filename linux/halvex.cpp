@@ -14,9 +14,9 @@
 #include "board/board_list.h"
 #include "board/driver.h"
 #include "board/pll.h"
-#include "driver/access.h"
-#include "driver/sim_access.h"
-#include "driver/sysfs_access.h"
+#include "linux/access.h"
+#include "linux/sim_access.h"
+#include "linux/sysfs_access.h"
 
 namespace {
 
@@ -222,9 +222,7 @@ int run(const Options& options) {
         fprintf(stderr, "%s: no VSA-100 board found\n", PROGRAM);
         return EXIT_NO_BOARD;
     }
-    unsigned count = 0;
-    while (boards.chipCountAt(count) != 0)
-        ++count;
+    const unsigned count = boards.count();
     if (options.board > count) {
         fprintf(stderr, "%s: no board %u: %u found\n%s", PROGRAM, options.board, count, USAGE);
         return EXIT_USAGE;

@@ -1,4 +1,4 @@
-#include "driver/sysfs_access.h"
+#include "linux/sysfs_access.h"
 
 #include <dirent.h>
 #include <fcntl.h>
