@@ -19,7 +19,7 @@ SUDO=""
 # index) fails the update; what did download is still used.
 apt_update_once() {
     [ -e /tmp/.halvex-apt-updated ] && return 0
-    $SUDO apt-get update -q || log "apt-get update reported errors; going on with the indexes it has"
+    $SUDO apt-get -o DPkg::Lock::Timeout=600 update -q || log "apt-get update reported errors; going on with the indexes it has"
     touch /tmp/.halvex-apt-updated
 }
 
@@ -32,7 +32,7 @@ install_packages() {
     [ ${#missing[@]} -eq 0 ] && return 0
     log "installing ${missing[*]}"
     apt_update_once
-    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get -o DPkg::Lock::Timeout=600 install -y -q --no-install-recommends "${missing[@]}"
 }
 
 configure_and_build() {  # preset
@@ -206,7 +206,7 @@ install_i386() {
     apt_update_once
     local debs=() attempt err pkg version uri file
     for attempt in 1 2 3 4; do
-        err=$(DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q "${debs[@]}" "$@" 2>&1 >/dev/null) && return 0
+        err=$(DEBIAN_FRONTEND=noninteractive $SUDO apt-get -o DPkg::Lock::Timeout=600 install -y -q "${debs[@]}" "$@" 2>&1 >/dev/null) && return 0
         local skewed
         skewed=$(grep -oE 'Depends: [^ ]+:i386' <<<"$err" | sed -E 's/Depends: (.*):i386/\1/' | sort -u)
         [ -n "$skewed" ] || { printf '%s\n' "$err" >&2; return 1; }
