@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# make-root.sh OUTDIR
+# A minimal Debian 12 root file system (amd64 with i386 enabled, systemd as
+# init) for the system tests, made with mmdebstrap from the archive this
+# machine's apt uses. Made once and kept in OUTDIR/root-KEY, KEY being a hash
+# of what goes into it (this script, the apt sources, mmdebstrap's version);
+# prints that folder. A folder is complete only once its stamp is there, so an
+# interrupted run is made again.
+set -euo pipefail
+out=$1
+here=$(cd "$(dirname "$0")" && pwd)
+
+# systemd as init, udev for the devices, kmod for modprobe; libc6:i386 so the
+# i386 package's command runs; util-linux (essential) brings rtcwake.
+PACKAGES=systemd-sysv,udev,kmod,libc6:i386
+
+sources=()
+for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list /etc/apt/sources.list.d/*.sources; do
+    [ -s "$f" ] && sources+=("$f")
+done
+[ ${#sources[@]} -gt 0 ] || { echo "make-root.sh: no apt sources on this machine" >&2; exit 1; }
+
+key=$({
+    cat "$0"
+    echo "$PACKAGES"
+    cat "${sources[@]}"
+    mmdebstrap --version
+} | sha256sum | cut -c1-16)
+root="$out/root-$key"
+if [ -f "$root.done" ]; then
+    echo "$root"
+    exit 0
+fi
+
+rm -rf "$root" "$root.done"
+mkdir -p "$out"
+# Debian 12, the release the package is made for.
+echo "making the root file system $root" >&2
+started=$SECONDS
+mmdebstrap --quiet --variant=minbase --architectures=amd64,i386 --include="$PACKAGES" \
+    --customize-hook='echo systest >"$1/etc/hostname"' \
+    --customize-hook='rm -rf "$1"/usr/share/locale/* "$1"/usr/share/doc/* "$1"/usr/share/info/* "$1"/usr/lib/udev/hwdb.bin "$1"/var/cache/apt/*.bin "$1"/var/lib/apt/lists/*' \
+    bookworm "$root" "${sources[@]}" >&2
+touch "$root.done"
+echo "root file system made in $((SECONDS - started)) s ($(du -sm "$root" | cut -f1) MB)" >&2
+echo "$root"
