@@ -14,11 +14,14 @@ itself off. The first serial port, the console, is kept for diagnosis.
 """
 
 import hashlib
+import json
 import os
 import re
 import shutil
 import subprocess
+import socket
 import tempfile
+import threading
 import time
 from dataclasses import dataclass, field
 from pathlib import Path
@@ -45,6 +48,28 @@ def pack_cpio(tree, out, owner_root=False):
     command = ["cpio", "--quiet", "-o", "-H", "newc"] + (["-R", "0:0"] if owner_root else [])
     with open(out, "wb") as f:
         subprocess.run(command, cwd=tree, input=names, stdout=f, check=True)
+
+
+def wake_on_suspend(path, qemu):
+    """Wakes the machine up each time it has suspended to RAM, through QEMU's
+    monitor (QMP) at `path`, as a wake-up event from outside would, until
+    QEMU exits. A wake-up is never missed as an RTC alarm set too early for
+    a slow guest would be."""
+    while not path.exists():
+        if qemu.poll() is not None:
+            return
+        time.sleep(0.1)
+    with socket.socket(socket.AF_UNIX) as sock:
+        sock.connect(str(path))
+        stream = sock.makefile("rw")
+        stream.readline()  # the greeting
+        stream.write('{"execute": "qmp_capabilities"}\n')
+        stream.flush()
+        for line in stream:
+            if json.loads(line).get("event") == "SUSPEND":
+                time.sleep(0.5)
+                stream.write('{"execute": "system_wakeup"}\n')
+                stream.flush()
 
 
 @dataclass
@@ -99,15 +124,16 @@ class Machine:
 
     def installed(self, deb):
         """The root with the package `deb` installed, as a cpio archive, made
-        once per root and package. Returns the archive and dpkg's output."""
+        once per root and package. Returns the archive and dpkg's output.
+        Tests running side by side may both make it; each works in folders
+        of its own and the archive is put in place whole."""
         key = f"{self.root.name}-{sha256(deb)}"
         image = self.work / f"installed-{key}.cpio"
         log = self.work / f"installed-{key}.log"
-        if image.exists() and log.exists():
+        if image.exists():
             return image, log.read_text()
-        tree = self.work / f"installed-{key}.tree"
-        if tree.exists():
-            shutil.rmtree(tree)
+        tree = self.work / f"installed-{key}.{os.getpid()}.tree"
+        partial = self.work / f"installed-{key}.{os.getpid()}.partial"
         try:
             subprocess.run(["cp", "-a", str(self.root), str(tree)], check=True)
             shutil.copy(deb, tree / "tmp" / "halvex.deb")
@@ -117,11 +143,12 @@ class Machine:
             if result.returncode != 0:
                 raise RuntimeError(f"dpkg -i {deb} in the root failed:\n{result.stdout}{result.stderr}")
             (tree / "tmp" / "halvex.deb").unlink()
-            pack_cpio(tree, self.work / "installed.partial")
-            os.replace(self.work / "installed.partial", image)
+            log.write_text(result.stdout + result.stderr)
+            pack_cpio(tree, partial)
+            os.replace(partial, image)
         finally:
             shutil.rmtree(tree, ignore_errors=True)
-        log.write_text(result.stdout + result.stderr)
+            partial.unlink(missing_ok=True)
         return image, log.read_text()
 
     def boot(self, name, image, steps, files=None, module_params=None, timeout=300):
@@ -170,12 +197,21 @@ class Machine:
             "-kernel", str(self.kernel), "-initrd", str(initrd),
             "-append", f"console=ttyS0 {MEMMAP} rdinit=/systest/init panic=-1 loglevel=4",
         ]
+        monitor = self.work / f"{name}.qmp"
+        monitor.unlink(missing_ok=True)
+        command += ["-qmp", f"unix:{monitor},server=on,wait=off"]
         started = time.monotonic()
+        qemu = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                stderr=subprocess.STDOUT)
+        waker = threading.Thread(target=wake_on_suspend, args=(monitor, qemu), daemon=True)
+        waker.start()
         try:
-            subprocess.run(command, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                           stderr=subprocess.STDOUT, timeout=timeout, check=False)
+            qemu.wait(timeout=timeout)
         except subprocess.TimeoutExpired:
-            pass
+            qemu.kill()
+            qemu.wait()
+        waker.join(5)
+        monitor.unlink(missing_ok=True)
         boot = Boot(seconds=time.monotonic() - started)
         boot.console = console.read_text(errors="replace") if console.exists() else ""
         if results.exists():
