@@ -65,6 +65,32 @@ else
     SUMMARY+=("$(printf '%-8s the Debian packages did not build (see build/deb-*/build.log): FAILED' deb)")
     FAILED=1
 fi
+
+# The packages installed in a booting Debian 12 system under QEMU with
+# virtual boards (tests/system). HALVEX_SYSTEM=skip leaves them out; what
+# cannot be had here (packages, the kernel) is a SKIP saying what.
+run_system() {
+    local started=$SECONDS rc=0
+    if [ "${HALVEX_SYSTEM:-}" = skip ]; then
+        SUMMARY+=("$(printf '%-8s SKIP: the packages were not booted in a Debian system: HALVEX_SYSTEM=skip' system)")
+        return
+    fi
+    log "system: preparing (log: build/system-prepare.log)"
+    bash tests/system/prepare.sh >"$ROOT/build/system-prepare.log" 2>&1 || rc=$?
+    case $rc in
+    0)
+        suite system ctest --test-dir "$ROOT/build/system/ctest" --output-on-failure --timeout 900
+        SUMMARY[-1]+=" [$((SECONDS - started)) s]"
+        ;;
+    3) SUMMARY+=("$(printf '%-8s SKIP: %s' system "$(tail -n 1 "$ROOT/build/system-prepare.log")")") ;;
+    *)
+        tail -n 20 "$ROOT/build/system-prepare.log"
+        SUMMARY+=("$(printf '%-8s tests/system/prepare.sh failed (see build/system-prepare.log): FAILED' system)")
+        FAILED=1
+        ;;
+    esac
+}
+run_system
 suite win32 ctest --preset win32 --timeout 300
 
 start_display || exit 1
