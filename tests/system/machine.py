@@ -55,21 +55,27 @@ def wake_on_suspend(path, qemu):
     monitor (QMP) at `path`, as a wake-up event from outside would, until
     QEMU exits. A wake-up is never missed as an RTC alarm set too early for
     a slow guest would be."""
-    while not path.exists():
-        if qemu.poll() is not None:
+    try:
+        sock = socket.socket(socket.AF_UNIX)
+        while qemu.poll() is None:
+            try:
+                sock.connect(str(path))
+                break
+            except OSError:
+                time.sleep(0.1)
+        else:
             return
-        time.sleep(0.1)
-    with socket.socket(socket.AF_UNIX) as sock:
-        sock.connect(str(path))
-        stream = sock.makefile("rw")
-        stream.readline()  # the greeting
-        stream.write('{"execute": "qmp_capabilities"}\n')
-        stream.flush()
-        for line in stream:
-            if json.loads(line).get("event") == "SUSPEND":
-                time.sleep(0.5)
-                stream.write('{"execute": "system_wakeup"}\n')
-                stream.flush()
+        with sock, sock.makefile("rw") as stream:
+            stream.readline()  # the greeting
+            stream.write('{"execute": "qmp_capabilities"}\n')
+            stream.flush()
+            for line in stream:
+                if json.loads(line).get("event") == "SUSPEND":
+                    time.sleep(0.5)
+                    stream.write('{"execute": "system_wakeup"}\n')
+                    stream.flush()
+    except (OSError, ValueError):
+        pass  # QEMU went away
 
 
 @dataclass
@@ -127,11 +133,18 @@ class Machine:
         once per root and package. Returns the archive and dpkg's output.
         Tests running side by side may both make it; each works in folders
         of its own and the archive is put in place whole."""
-        key = f"{self.root.name}-{sha256(deb)}"
+        arch = subprocess.run(["dpkg-deb", "-f", str(deb), "Architecture"], check=True,
+                              capture_output=True, text=True).stdout.strip()
+        key = f"{arch}-{self.root.name}-{sha256(deb)}"
         image = self.work / f"installed-{key}.cpio"
         log = self.work / f"installed-{key}.log"
         if image.exists():
             return image, log.read_text()
+        # Each build makes a new package: only the latest image of each
+        # architecture is kept.
+        for old in self.work.glob(f"installed-{arch}-*"):
+            if old.suffix in (".cpio", ".log"):
+                old.unlink(missing_ok=True)
         tree = self.work / f"installed-{key}.{os.getpid()}.tree"
         partial = self.work / f"installed-{key}.{os.getpid()}.partial"
         try:

@@ -32,7 +32,11 @@ if [ -f "$root.done" ]; then
     exit 0
 fi
 
-rm -rf "$root" "$root.done"
+# One root is kept: any made from other inputs goes.
+for old in "$out"/root-*; do
+    [ -e "$old" ] && [ "$old" != "$root" ] && rm -rf "$old"
+done
+rm -rf "$root"
 mkdir -p "$out"
 # Debian 12, the release the package is made for.
 echo "making the root file system $root" >&2
