@@ -21,6 +21,11 @@ unavailable() { echo "system: $*" >&2; exit 3; }
 
 install_packages $SYSTEM_PACKAGES || unavailable "the packages $(echo $SYSTEM_PACKAGES) could not be installed"
 
+# tests/vm/prepare.sh also packs its own initramfs, which holds both builds
+# of the command: build them when the test script has not.
+for preset in linux64 linux32; do
+    [ -x "build/$preset/halvex" ] || configure_and_build "$preset" >&2
+done
 rc=0
 bash tests/vm/prepare.sh || rc=$?
 [ "$rc" -eq 0 ] || { [ "$rc" -eq 3 ] && unavailable "the kernel or the boards' module cannot be had (tests/vm/prepare.sh)"; exit "$rc"; }
