@@ -6,7 +6,7 @@ its steps in the guest and checks what they reported: the service's state and
 journal, and every chip's pllControl, command register and count of
 configuration writes as the virtual board itself reports them.
 
-Set up by tests/system/run.sh through ctest; the environment names the
+Run through ctest as tests/system/prepare.sh configures it; the environment names the
 kernel, the module, the root file system, the packages and a work folder.
 """
 
@@ -70,11 +70,11 @@ class SystemCase(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         m = machine()
-        cls.image, cls.install_log = m.installed(os.environ[cls.DEB])
+        image, _ = m.installed(os.environ[cls.DEB])
         files = {} if cls.SETTINGS is None else {"/etc/default/halvex": cls.SETTINGS}
-        steps = "step state-at-load cat /systest/state-at-load\n" + BOARD_STATE.format(name="state") + "step active systemctl is-active halvex\n" + \
-            "step journal run_journal halvex\n" + cls.STEPS
-        cls.boot = m.boot(cls.__name__, cls.image, steps, files=files, module_params=MODULE_PARAMS)
+        steps = ("step state-at-load cat /systest/state-at-load\n" + BOARD_STATE.format(name="state") +
+                 "step active systemctl is-active halvex\nstep journal run_journal halvex\n" + cls.STEPS)
+        cls.boot = m.boot(cls.__name__, image, steps, files=files, module_params=MODULE_PARAMS)
         if not cls.boot.done:
             raise AssertionError(f"the guest did not finish its steps in {cls.boot.seconds:.0f} s; "
                                  f"steps reported: {list(cls.boot.steps)}; console ends:\n{cls.boot.console[-3000:]}")
