@@ -98,6 +98,9 @@ case_ suspend suspend
 # Last: lockdown cannot be lowered again.
 case_ lockdown-raise sh -c 'echo integrity >/sys/kernel/security/lockdown'
 case_ lockdown halvex set 183
+# The boards go with the module.
+unload() { rmmod vboard && ! [ -e /sys/bus/pci/devices/0000:20:00.0 ]; }
+case_ unload unload
 
 {
     echo "@@dmesg"

@@ -353,6 +353,13 @@ class Module(Vm):
                 self.assertEqual(case.after[b.address].pll, [b.pll] * b.chips if b.memory else [])
 
 
+    def test_unloading_takes_the_boards_away_cleanly(self):
+        case = self.case("unload")
+        self.assertEqual(case.status, 0, self.describe(case))
+        for trouble in ("Call Trace", "BUG:"):
+            self.assertNotIn(trouble, self.dmesg)
+
+
 class Outside(Vm):
     def test_boards_halvex_cannot_address_are_named_and_not_listed(self):
         for name in HALVEX_CASES:
