@@ -29,8 +29,12 @@ done
 rc=0
 bash tests/vm/prepare.sh || rc=$?
 [ "$rc" -eq 0 ] || { [ "$rc" -eq 3 ] && unavailable "the kernel or the boards' module cannot be had (tests/vm/prepare.sh)"; exit "$rc"; }
+# build/vm/vmlinuz links to kernel-ABI/vmlinuz; the module is built per ABI.
 KERNEL=$ROOT/build/vm/vmlinuz
-MODULE=$ROOT/build/vm/module/vboard.ko
+ABI=$(readlink "$KERNEL")
+ABI=${ABI%/vmlinuz}
+MODULE=$ROOT/build/vm/module-${ABI#kernel-}/vboard.ko
+[ -f "$MODULE" ] || { echo "system: no module $MODULE after tests/vm/prepare.sh" >&2; exit 1; }
 
 for arch in amd64 i386; do
     [ -f "build/halvex_1.00_$arch.deb" ] || bash scripts/build-debs.sh

@@ -82,9 +82,25 @@ case_ unprivileged asuser 65534 65534 /bin/halvex set 166
 case_ i386-list halvex32 list
 case_ i386-set halvex32 set 166
 case_ i386-refused halvex32 set 183 --board 5
+# A suspend with reset_on_suspend: the module puts every chip's initial word
+# back, as the loss of power would. The kernel's suspend test stops once tasks
+# are frozen, after the notifiers have run.
+suspend() {
+    echo 1 >/sys/module/vboard/parameters/reset_on_suspend &&
+        echo 0 >/sys/module/suspend/parameters/pm_test_delay &&
+        echo freezer >/sys/power/pm_test &&
+        echo mem >/sys/power/state
+    status=$?
+    echo none >/sys/power/pm_test
+    return $status
+}
+case_ suspend suspend
 # Last: lockdown cannot be lowered again.
 case_ lockdown-raise sh -c 'echo integrity >/sys/kernel/security/lockdown'
 case_ lockdown halvex set 183
+# The boards go with the module.
+unload() { rmmod vboard && ! [ -e /sys/bus/pci/devices/0000:20:00.0 ]; }
+case_ unload unload
 
 {
     echo "@@dmesg"

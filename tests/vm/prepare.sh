@@ -23,17 +23,33 @@ install_packages $VM_PACKAGES || unavailable "the packages $(echo $VM_PACKAGES) 
 
 # The headers package names the kernel's ABI; the image comes from the same
 # source version, so the module's symbol versions match it.
-ABI=$(dpkg-query -W -f='${Depends}' linux-headers-amd64 | grep -oE 'linux-headers-[0-9][^ ,]*-amd64' | head -n 1)
-ABI=${ABI#linux-headers-}
-[ -n "$ABI" ] || unavailable "linux-headers-amd64 names no kernel ABI"
-VERSION=$(dpkg-query -W -f='${Version}' "linux-headers-$ABI")
-KERNEL=$OUT/kernel-$ABI
+kernel_abi() {
+    ABI=$(dpkg-query -W -f='${Depends}' linux-headers-amd64 | grep -oE 'linux-headers-[0-9][^ ,]*-amd64' | head -n 1)
+    ABI=${ABI#linux-headers-}
+    [ -n "$ABI" ] || unavailable "linux-headers-amd64 names no kernel ABI"
+    VERSION=$(dpkg-query -W -f='${Version}' "linux-headers-$ABI")
+    KERNEL=$OUT/kernel-$ABI
+}
+download_image() {
+    (cd "$OUT/download" && apt-get -o APT::Sandbox::User=root download "linux-image-$ABI-unsigned=$VERSION") >&2
+}
+kernel_abi
 if [ ! -f "$KERNEL/vmlinuz" ]; then
     log "fetching linux-image-$ABI-unsigned $VERSION"
     rm -rf "$OUT/download" "$KERNEL"
     mkdir -p "$OUT/download"
-    (cd "$OUT/download" && apt-get -o APT::Sandbox::User=root download "linux-image-$ABI-unsigned=$VERSION") >&2 ||
-        unavailable "linux-image-$ABI-unsigned $VERSION could not be downloaded"
+    if ! download_image; then
+        # The archive has moved on from the headers installed here: take the
+        # current ones, and the image that goes with them.
+        log "no such image any more; updating linux-headers-amd64"
+        rm -f /tmp/.halvex-apt-updated
+        apt_update_once
+        DEBIAN_FRONTEND=noninteractive $SUDO apt-get -o DPkg::Lock::Timeout=600 install -y -q --no-install-recommends \
+            linux-headers-amd64 >&2 || unavailable "linux-headers-amd64 could not be updated"
+        kernel_abi
+        rm -rf "$KERNEL"
+        download_image || unavailable "linux-image-$ABI-unsigned $VERSION could not be downloaded"
+    fi
     mkdir -p "$KERNEL/root"
     dpkg-deb -x "$OUT"/download/*.deb "$KERNEL/root"
     cp "$KERNEL/root/boot/vmlinuz-$ABI" "$KERNEL/vmlinuz.tmp"
@@ -43,7 +59,7 @@ fi
 ln -sfn "kernel-$ABI/vmlinuz" "$OUT/vmlinuz"
 
 # Kbuild writes beside the sources: build from a copy.
-MODULE=$OUT/module
+MODULE=$OUT/module-$ABI
 mkdir -p "$MODULE"
 for file in vboard.c Kbuild; do
     cmp -s "$ROOT/tests/vm/$file" "$MODULE/$file" || cp "$ROOT/tests/vm/$file" "$MODULE/$file"

@@ -342,6 +342,24 @@ class Set(Vm):
         self.assertUntouched(case, BOARDS)
 
 
+class Module(Vm):
+    def test_a_suspend_puts_the_initial_words_back_when_asked(self):
+        case = self.case("suspend")
+        self.assertEqual(case.status, 0, self.describe(case))
+        self.assertNotEqual([case.before[b.address].pll for b in USABLE], [[b.pll] * b.chips for b in USABLE],
+                            "the boards were already at their initial words" + self.describe(case))
+        for b in BOARDS:
+            with self.subTest(board=b.address):
+                self.assertEqual(case.after[b.address].pll, [b.pll] * b.chips if b.memory else [])
+
+
+    def test_unloading_takes_the_boards_away_cleanly(self):
+        case = self.case("unload")
+        self.assertEqual(case.status, 0, self.describe(case))
+        for trouble in ("Call Trace", "BUG:"):
+            self.assertNotIn(trouble, self.dmesg)
+
+
 class Outside(Vm):
     def test_boards_halvex_cannot_address_are_named_and_not_listed(self):
         for name in HALVEX_CASES:
