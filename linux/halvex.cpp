@@ -146,7 +146,7 @@ int parseOptions(int argc, char** argv, Options* options) {
 int readSettings(Options* options) {
     const char* clock = getenv("CLOCK");
     if (!clock || !*clock) {
-        printf("%s: no clock set (CLOCK is empty), nothing written\n", PROGRAM);
+        printf("%s: no clock set (CLOCK is empty or unset), nothing written\n", PROGRAM);
         return EXIT_DONE;
     }
     if (!parseWholeNumber(clock, MAX_CLOCK_MHZ, &options->mhz) || options->mhz < MIN_CLOCK_MHZ) {

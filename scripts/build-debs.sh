@@ -20,7 +20,8 @@ SOURCES=(CMakeLists.txt LICENSE board apply/whole_number.h driver/sim_machine.cp
 build_deb() {  # arch
     local arch=$1 work="$ROOT/build/deb-$1"
     local stage="$work/halvex-$VERSION"
-    rm -rf "$work"
+    # A failed build leaves no package of an earlier one behind.
+    rm -rf "$work" "$ROOT/build/halvex_${VERSION}_$arch.deb"
     mkdir -p "$stage"
     tar -C "$ROOT" --exclude=linux/debian -cf - "${SOURCES[@]}" | tar -C "$stage" -xf -
     cp -r "$ROOT/linux/debian" "$stage/debian"
@@ -38,6 +39,12 @@ build_deb() {  # arch
 build_debs() {
     local arches=("$@") arch
     [ ${#arches[@]} -gt 0 ] || arches=(amd64 i386)
+    for arch in "${arches[@]}"; do
+        case $arch in
+        amd64 | i386) ;;
+        *) echo "build-debs.sh: no package for '$arch': amd64 or i386" >&2; return 64 ;;
+        esac
+    done
     # A cross build checks its build dependencies against the i386 side.
     if printf '%s\n' "${arches[@]}" | grep -qvx "$(dpkg --print-architecture)" &&
         ! dpkg --print-foreign-architectures | grep -qx i386; then

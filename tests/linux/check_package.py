@@ -11,6 +11,7 @@ import gzip
 import os
 import re
 import shlex
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -107,6 +108,20 @@ class Package(unittest.TestCase):
         # Installing or upgrading the package never writes a clock.
         self.assertNotIn("deb-systemd-invoke", postinst)
         self.assertFalse(os.path.exists(os.path.join(self.control, "preinst")))
+
+    @unittest.skipUnless(shutil.which("systemd-analyze"), "systemd is not installed")
+    def test_units_pass_systemd_analyze_verify(self):
+        # A root with systemd's own units, which these name, and the package.
+        root = os.path.join(self.folder, "verify-root")
+        shutil.copytree("/usr/lib/systemd/system", os.path.join(root, "usr/lib/systemd/system"), symlinks=True)
+        os.symlink("usr/lib", os.path.join(root, "lib"))
+        for unit in UNITS:
+            shutil.copy(os.path.join(self.folder, "lib/systemd/system", unit), os.path.join(root, "lib/systemd/system"))
+        os.makedirs(os.path.join(root, "usr/bin"))
+        shutil.copy(self.program, os.path.join(root, "usr/bin"))
+        done = subprocess.run(["systemd-analyze", "verify", "--man=no", f"--root={root}", *UNITS],
+                              capture_output=True, text=True)
+        self.assertEqual((done.returncode, done.stderr), (0, ""))
 
     def test_program_is_built_for_the_architecture(self):
         with open(self.program, "rb") as f:

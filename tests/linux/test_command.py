@@ -229,7 +229,7 @@ class Refusals(Tree):
 class Apply(Tree):
     """`apply`, as halvex.service runs it: CLOCK and BOARD come from
     /etc/default/halvex through the environment systemd hands over."""
-    NOT_SET = "halvex: no clock set (CLOCK is empty), nothing written\n"
+    NOT_SET = "halvex: no clock set (CLOCK is empty or unset), nothing written\n"
 
     def apply(self, settings, *args):
         return self.halvex("apply", *args, env=dict({"CLOCK": None, "BOARD": None}, **settings))
