@@ -16,7 +16,7 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "linux"))
 import sysfs_tree as st  # noqa: E402
 
-TIME_BUDGET = 0.5
+TIME_BUDGET = 0.4
 DEVNULL = os.open(os.devnull, os.O_WRONLY)
 
 
