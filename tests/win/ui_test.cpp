@@ -325,6 +325,20 @@ TEST_F(MainWindow, ClockOutsideTheRangeShowsTheNearerLimit) {
     }
 }
 
+// A board whose BAR0 is unassigned is only looked at: turning on its decoding
+// would make it answer at physical address 0.
+TEST_F(MainWindow, BoardWithNoRegisterWindowIsOnlyLookedAt) {
+    StartQuietly();
+    g_machine.boards[1].bar0 = 0;
+    SelectBoard(1);
+    Click(g_defaultButton);
+    Click(g_applyButton);
+    const DrvCall barRead = {DrvOp::PciReadDword, {BOARD1, 0x10, 0}, 0};
+    EXPECT_EQ(g_machine.calls, (std::vector<DrvCall>{barRead, barRead}));
+    EXPECT_EQ(g_machine.boards[1].command, 0x02300000u);
+    EXPECT_FALSE(ApplyEnabled());
+}
+
 TEST_F(MainWindow, OtherCommandsDoNothing) {
     StartQuietly();
     ArmAboutCloser([](HWND about) { EndDialog(about, IDCANCEL); });  // in case one opened it
