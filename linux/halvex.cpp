@@ -27,7 +27,8 @@ enum ExitStatus { EXIT_DONE = 0, EXIT_UNREACHABLE = 1, EXIT_NO_BOARD = 2, EXIT_U
 
 const char USAGE[] =
     "Usage: halvex [--sysfs DIR | --simulate] [list] [--board N]\n"
-    "       halvex [--sysfs DIR | --simulate] set MHZ [--board N]\n";
+    "       halvex [--sysfs DIR | --simulate] set MHZ [--board N]\n"
+    "       halvex [--sysfs DIR | --simulate] apply [--board N]\n";
 
 const char HELP[] =
     "\n"
@@ -37,6 +38,9 @@ const char HELP[] =
     "  list            each board: number, PCI address, chips, clock (the default)\n"
     "  set MHZ         write the clock MHZ (50 to 220) into every chip of every\n"
     "                  board, then list the boards written\n"
+    "  apply           set the clock in CLOCK, only on board BOARD if that is\n"
+    "                  not empty: the settings halvex.service passes from\n"
+    "                  /etc/default/halvex; with no CLOCK, write nothing\n"
     "\n"
     "Options:\n"
     "  -b, --board N   only board N, numbered from 1 as list shows them\n"
@@ -46,11 +50,12 @@ const char HELP[] =
     "  -V, --version   show the version and exit\n"
     "\n"
     "Exit status: 0 done, 1 the hardware could not be reached or a write was\n"
-    "refused, 2 no board found, 64 a bad command line.\n"
+    "refused, 2 no board found, 64 a bad command line or setting.\n"
     "Changing the clock may cause instability or damage the hardware.\n";
 
 struct Options {
     bool set = false;
+    bool apply = false;
     unsigned mhz = 0;
     unsigned board = 0;  // 0: every board
     const DriverAccess* access = &SYSFS_ACCESS;
@@ -115,9 +120,10 @@ int parseOptions(int argc, char** argv, Options* options) {
         }
         if (word.size() > 1 && word[0] == '-')
             return usageError("unknown option '" + word + "'");
-        if (!sawCommand && (word == "list" || word == "set")) {
+        if (!sawCommand && (word == "list" || word == "set" || word == "apply")) {
             sawCommand = true;
             options->set = word == "set";
+            options->apply = word == "apply";
             if (options->set) {
                 if (i + 1 >= argc)
                     return usageError("set needs a clock in MHz");
@@ -130,6 +136,30 @@ int parseOptions(int argc, char** argv, Options* options) {
     }
     if (sawSysfs && sawSimulate)
         return usageError("--sysfs and --simulate exclude each other");
+    return -1;
+}
+
+// `apply`: `set` with the clock and board the service reads from its settings
+// file, which systemd hands over in the environment. The service is enabled
+// on install, so no clock is no error: it just writes nothing. A --board on
+// the command line wins over BOARD. Returns -1 to go on, else the exit status.
+int readSettings(Options* options) {
+    const char* clock = getenv("CLOCK");
+    if (!clock || !*clock) {
+        printf("%s: no clock set (CLOCK is empty or unset), nothing written\n", PROGRAM);
+        return EXIT_DONE;
+    }
+    if (!parseWholeNumber(clock, MAX_CLOCK_MHZ, &options->mhz) || options->mhz < MIN_CLOCK_MHZ) {
+        fprintf(stderr, "%s: CLOCK is not a clock from 50 to 220 MHz: '%s'\n", PROGRAM, clock);
+        return EXIT_USAGE;
+    }
+    const char* board = getenv("BOARD");
+    if (options->board == 0 && board && *board &&
+        (!parseWholeNumber(board, 0xFFFF, &options->board) || options->board == 0)) {
+        fprintf(stderr, "%s: BOARD is not a board number: '%s'\n", PROGRAM, board);
+        return EXIT_USAGE;
+    }
+    options->set = true;
     return -1;
 }
 
@@ -248,7 +278,9 @@ int run(const Options& options) {
 
 int main(int argc, char** argv) {
     Options options;
-    const int status = parseOptions(argc, argv, &options);
+    int status = parseOptions(argc, argv, &options);
+    if (status < 0 && options.apply)
+        status = readSettings(&options);
     if (status >= 0)
         return status;
     const int result = run(options);

@@ -55,6 +55,16 @@ if ensure_i386_command; then
 else
     SUMMARY+=("$(printf '%-8s SKIP: the i386 halvex command was not tested: %s' linux32 "$I386_MISSING")")
 fi
+# The Debian packages, built the Debian way (dpkg-buildpackage, debhelper),
+# each checked (files, hardening, lintian) and its program put through the
+# command's tests.
+if bash scripts/build-debs.sh; then
+    cmake --preset deb >/dev/null
+    HALVEX_I386=$I386_MODE suite deb ctest --preset deb --timeout 600
+else
+    SUMMARY+=("$(printf '%-8s the Debian packages did not build (see build/deb-*/build.log): FAILED' deb)")
+    FAILED=1
+fi
 suite win32 ctest --preset win32 --timeout 300
 
 start_display || exit 1

@@ -1,74 +1,159 @@
 #!/usr/bin/python3
-"""Checks a built halvex Debian package with dpkg-deb: its fields, exactly
-its files with their modes, the program's architecture, the manual page, and
-that the packaged program runs.
+"""Checks a halvex Debian package as scripts/build-debs.sh built it: its
+fields, exactly its files with their owners and modes, that the files it
+ships are the ones in the source tree, the conffile and the service's
+enablement in the maintainer scripts, the program's architecture and
+hardening, that the packaged program runs, and lintian's verdict.
 
-usage: check_package.py DEB ARCH MANPAGE   (HALVEX_COMMAND: how to run a
-program of that architecture, its last word being the built program)"""
+usage: check_package.py DEB ARCH   (HALVEX_RUNNER: how to run a program of
+that architecture, e.g. cmake/run-i386.sh; empty: directly)"""
 import gzip
 import os
+import re
 import shlex
+import shutil
 import subprocess
 import sys
 import tempfile
 import unittest
 
-DEB = ARCH = MANPAGE = None
+DEB = ARCH = None
+SOURCE = os.path.normpath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
 ELF_MACHINE = {"amd64": (2, 0x3E), "i386": (1, 0x03)}  # ELF class, e_machine
 FILES = {
     "./usr/bin/halvex": "-rwxr-xr-x",
     "./usr/share/man/man1/halvex.1.gz": "-rw-r--r--",
     "./usr/share/doc/halvex/copyright": "-rw-r--r--",
+    "./usr/share/doc/halvex/changelog.gz": "-rw-r--r--",
+    "./usr/share/bash-completion/completions/halvex": "-rw-r--r--",
+    "./etc/default/halvex": "-rw-r--r--",
+    "./lib/systemd/system/halvex.service": "-rw-r--r--",
+    "./lib/systemd/system/halvex-resume.service": "-rw-r--r--",
 }
+# Shipped as they are in the source tree (the manual page compressed).
+SHIPPED = {
+    "usr/share/man/man1/halvex.1.gz": "linux/halvex.1",
+    "usr/share/doc/halvex/copyright": "linux/debian/copyright",
+    "usr/share/bash-completion/completions/halvex": "linux/debian/halvex.bash-completion",
+    "etc/default/halvex": "linux/debian/halvex.default",
+    "lib/systemd/system/halvex.service": "linux/debian/halvex.service",
+    "lib/systemd/system/halvex-resume.service": "linux/debian/halvex-resume.service",
+}
+UNITS = ["halvex.service", "halvex-resume.service"]
 
 
-def dpkg_deb(*args):
-    return subprocess.run(["dpkg-deb", *args], capture_output=True, check=True).stdout
+def output(*command):
+    return subprocess.run(command, capture_output=True, check=True, text=True).stdout
 
 
 class Package(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.folder = tempfile.mkdtemp(prefix="halvex-deb-")
-        dpkg_deb("-x", DEB, cls.folder)
+        os.chmod(cls.folder, 0o755)
+        output("dpkg-deb", "-x", DEB, cls.folder)
+        cls.control = os.path.join(cls.folder, "DEBIAN")
+        output("dpkg-deb", "-e", DEB, cls.control)
+        cls.program = os.path.join(cls.folder, "usr/bin/halvex")
+
+    @classmethod
+    def tearDownClass(cls):
+        subprocess.run(["rm", "-rf", cls.folder], check=True)
+
+    def read(self, path):
+        with (gzip.open if path.endswith(".gz") else open)(os.path.join(self.folder, path), "rb") as f:
+            return f.read()
 
     def test_name_and_fields(self):
         self.assertEqual(os.path.basename(DEB), f"halvex_1.00_{ARCH}.deb")
-        fields = dict(line.split(": ", 1) for line in
-                      dpkg_deb("-f", DEB, "Package", "Version", "Architecture", "Depends").decode().splitlines())
-        self.assertEqual(fields["Package"], "halvex")
-        self.assertEqual(fields["Version"], "1.00")
-        self.assertEqual(fields["Architecture"], ARCH)
-        self.assertRegex(fields["Depends"], r"^libc6 \(>= 2\.\d+\)$")  # libstdc++ is inside
+        fields = dict(line.split(": ", 1) for line in output(
+            "dpkg-deb", "-f", DEB, "Package", "Version", "Architecture", "Depends", "Section").splitlines())
+        self.assertEqual(fields, {"Package": "halvex", "Version": "1.00", "Architecture": ARCH,
+                                  "Depends": fields["Depends"], "Section": "utils"})
+        # libstdc++ is inside: the C library is all it needs.
+        self.assertRegex(fields["Depends"], r"^libc6 \(>= 2\.\d+\)$")
 
     def test_exactly_the_files_owned_by_root(self):
         entries = {}
-        for line in dpkg_deb("-c", DEB).decode().splitlines():
+        for line in output("dpkg-deb", "-c", DEB).splitlines():
             mode, owner, _, _, _, path = line.split(None, 5)
+            self.assertEqual(owner, "root/root", path)
             if not mode.startswith("d"):
                 entries[path] = mode
-                self.assertEqual(owner, "root/root", path)
         self.assertEqual(entries, FILES)
 
+    def test_shipped_files_are_the_sources(self):
+        for shipped, source in SHIPPED.items():
+            with self.subTest(shipped), open(os.path.join(SOURCE, source), "rb") as f:
+                self.assertEqual(self.read(shipped), f.read())
+
+    def test_settings_file_is_a_conffile_that_sets_nothing(self):
+        with open(os.path.join(self.control, "conffiles")) as f:
+            self.assertEqual(f.read().split(), ["/etc/default/halvex"])
+        active = [line for line in self.read("etc/default/halvex").decode().splitlines()
+                  if line.strip() and not line.lstrip().startswith("#")]
+        self.assertEqual(active, [])
+        # Each setting is there to uncomment.
+        self.assertRegex(self.read("etc/default/halvex").decode(), r"(?m)^#CLOCK=\d+\n(.*\n)*#BOARD=$")
+
+    def test_units_enabled_on_install_not_started_and_purged(self):
+        with open(os.path.join(self.control, "postinst")) as f:
+            postinst = f.read()
+        with open(os.path.join(self.control, "postrm")) as f:
+            postrm = f.read()
+        for unit in UNITS:
+            with self.subTest(unit):
+                self.assertEqual(postinst.count(f"deb-systemd-helper enable '{unit}'"), 1)
+                self.assertIn(unit, re.search(r"deb-systemd-helper purge (.*)", postrm).group(1))
+        # Installing or upgrading the package never writes a clock.
+        self.assertNotIn("deb-systemd-invoke", postinst)
+        self.assertFalse(os.path.exists(os.path.join(self.control, "preinst")))
+
+    @unittest.skipUnless(shutil.which("systemd-analyze"), "systemd is not installed")
+    def test_units_pass_systemd_analyze_verify(self):
+        # A root with systemd's own units, which these name, and the package.
+        root = os.path.join(self.folder, "verify-root")
+        shutil.copytree("/usr/lib/systemd/system", os.path.join(root, "usr/lib/systemd/system"), symlinks=True)
+        os.symlink("usr/lib", os.path.join(root, "lib"))
+        for unit in UNITS:
+            shutil.copy(os.path.join(self.folder, "lib/systemd/system", unit), os.path.join(root, "lib/systemd/system"))
+        os.makedirs(os.path.join(root, "usr/bin"))
+        shutil.copy(self.program, os.path.join(root, "usr/bin"))
+        done = subprocess.run(["systemd-analyze", "verify", "--man=no", f"--root={root}", *UNITS],
+                              capture_output=True, text=True)
+        self.assertEqual((done.returncode, done.stderr), (0, ""))
+
     def test_program_is_built_for_the_architecture(self):
-        with open(os.path.join(self.folder, "usr/bin/halvex"), "rb") as f:
+        with open(self.program, "rb") as f:
             header = f.read(20)
         self.assertEqual(header[:4], b"\x7fELF")
         self.assertEqual((header[4], int.from_bytes(header[18:20], "little")), ELF_MACHINE[ARCH])
 
-    def test_manual_page_is_the_source(self):
-        with gzip.open(os.path.join(self.folder, "usr/share/man/man1/halvex.1.gz"), "rb") as f, \
-                open(MANPAGE, "rb") as source:
-            self.assertEqual(f.read(), source.read())
+    def test_program_is_hardened_and_stripped(self):
+        headers = output("readelf", "-hlSdW", self.program)
+        self.assertIn("DYN (Position-Independent Executable file)", headers)
+        self.assertRegex(headers, r"\(FLAGS\)\s+BIND_NOW")
+        self.assertIn("GNU_RELRO", headers)
+        self.assertNotRegex(headers, r"\.symtab|\.debug_")
+        needed = re.findall(r"\(NEEDED\)\s+Shared library: \[(.*)\]", headers)
+        self.assertEqual(sorted(n for n in needed if not n.startswith("ld-linux")), ["libc.so.6"])
+        imported = output("readelf", "--dyn-syms", "-W", self.program)
+        self.assertRegex(imported, r"UND __\w+_chk@")  # fortified calls
+        self.assertIn("UND __stack_chk_fail@", imported)
 
     def test_packaged_program_runs(self):
-        runner = shlex.split(os.environ.get("HALVEX_COMMAND", ""))[:-1]
-        done = subprocess.run([*runner, os.path.join(self.folder, "usr/bin/halvex"), "--version"],
-                              capture_output=True, text=True)
+        runner = shlex.split(os.environ.get("HALVEX_RUNNER", ""))
+        done = subprocess.run([*runner, self.program, "--version"], capture_output=True, text=True)
         self.assertEqual((done.returncode, done.stdout), (0, "halvex 1.00\n"))
+
+    def test_lintian_finds_nothing(self):
+        done = subprocess.run(["lintian", "--no-tag-display-limit", DEB], capture_output=True, text=True)
+        print(done.stdout, end="", file=sys.stderr)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertEqual([line for line in done.stdout.splitlines() if line[:2] in ("E:", "W:")], [])
 
 
 if __name__ == "__main__":
-    DEB, ARCH, MANPAGE = sys.argv[1:4]
-    del sys.argv[1:4]
+    DEB, ARCH = sys.argv[1:3]
+    del sys.argv[1:3]
     unittest.main()

@@ -17,12 +17,16 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import sysfs_tree as st  # noqa: E402
 
 COMMAND = shlex.split(os.environ.get("HALVEX_COMMAND", "halvex"))
+HERE = os.path.dirname(os.path.abspath(__file__))
+COMPLETION = os.path.join(HERE, "..", "..", "linux", "debian", "halvex.bash-completion")
+BASH_COMPLETION = "/usr/share/bash-completion/bash_completion"
 AS_NOBODY = ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"]
 USAGE = "Usage: halvex"
 
 
 def run(*args, env=None, prefix=()):
-    full = dict(os.environ, **(env or {}))
+    """env: variables to set over this process's own; None unsets one."""
+    full = {k: v for k, v in dict(os.environ, **(env or {})).items() if v is not None}
     done = subprocess.run([*prefix, *COMMAND, *args], capture_output=True, text=True, env=full, timeout=120)
     return done.returncode, done.stdout, done.stderr
 
@@ -223,6 +227,129 @@ class Refusals(Tree):
         self.assertEqual((code, out), (1, f"1  0000:01:00.0  2 chips  cannot read the clock: cannot write {config}:"
                                           " Permission denied (run as root)\n"))
         self.assertEqual(self.snapshot(), before)
+
+
+class Apply(Tree):
+    """`apply`, as halvex.service runs it: CLOCK and BOARD come from
+    /etc/default/halvex through the environment systemd hands over."""
+    NOT_SET = "halvex: no clock set (CLOCK is empty or unset), nothing written\n"
+
+    def apply(self, settings, *args):
+        return self.halvex("apply", *args, env=dict({"CLOCK": None, "BOARD": None}, **settings))
+
+    def boards(self):
+        return self.make([st.vsa100(0, 1, subsystem=0x0002, pll=0x3B05), st.Device(0, 2, 0x8086, 0x7190),
+                          st.vsa100(1, 1, bar0=0xD0000000), st.vsa100(2, 0, subsystem=0x0001, bar0=0xC0000000)])
+
+    def test_no_clock_writes_nothing(self):
+        self.boards()
+        before = self.snapshot()
+        for settings in ({}, {"CLOCK": ""}, {"CLOCK": "", "BOARD": "2"}, {"BOARD": "9"}):
+            with self.subTest(settings):
+                self.assertEqual(self.apply(settings), (0, self.NOT_SET, ""))
+                self.assertEqual(self.snapshot(), before)
+
+    def test_writes_the_clock_into_the_boards_asked_for(self):
+        line = {1: "1  0000:00:01.0  2 chips  183 MHz  (183.75 MHz)", 2: "2  0000:01:01.0  1 chip  183 MHz  (183.75 MHz)",
+                3: "3  0000:02:00.0  4 chips  183 MHz  (183.75 MHz)"}
+        cases = [({"CLOCK": "183"}, (), [1, 2, 3]),
+                 ({"CLOCK": "183", "BOARD": ""}, (), [1, 2, 3]),
+                 ({"CLOCK": "183", "BOARD": "2"}, (), [2]),
+                 ({"CLOCK": "183", "BOARD": "1"}, ("--board", "3"), [3])]  # the command line wins
+        for settings, args, written in cases:
+            with self.subTest(settings=settings, args=args):
+                self.setUp()
+                devices = self.boards()
+                boards = [d for d in devices if hasattr(d, "pll")]
+                before = [self.chips(b) for b in boards]
+                code, out, err = self.apply(settings, *args)
+                self.assertEqual((code, err), (0, ""))
+                self.assertEqual(out.splitlines(), [line[n] for n in written])
+                for number, board in enumerate(boards, 1):
+                    expected = [0x4B05] * st.chips_for(board.subsystem) if number in written else before[number - 1]
+                    self.assertEqual(self.chips(board), expected, board.name)
+
+    def test_refused_board_fails_and_the_others_are_written(self):
+        good = st.vsa100(0, 2, subsystem=0x0002, bar0=0xD4000000, pll=0x3B05)
+        self.make([st.vsa100(0, 1, bar0=0), good])
+        code, out, err = self.apply({"CLOCK": "183"})
+        self.assertEqual((code, out), (1, "2  0000:00:02.0  2 chips  183 MHz  (183.75 MHz)\n"))
+        self.assertEqual(err, "halvex: board 1 (0000:00:01.0): refused, nothing written: BAR0 is not assigned\n")
+        self.assertEqual(self.chips(good), [0x4B05, 0x4B05])
+
+    def test_bad_settings_write_nothing(self):
+        self.boards()
+        before = self.snapshot()
+        cases = [
+            ({"CLOCK": "fast"}, "CLOCK is not a clock from 50 to 220 MHz: 'fast'"),
+            ({"CLOCK": "49"}, "CLOCK is not a clock from 50 to 220 MHz: '49'"),
+            ({"CLOCK": "221"}, "CLOCK is not a clock from 50 to 220 MHz: '221'"),
+            ({"CLOCK": "183 "}, "CLOCK is not a clock from 50 to 220 MHz: '183 '"),
+            ({"CLOCK": "183", "BOARD": "0"}, "BOARD is not a board number: '0'"),
+            ({"CLOCK": "183", "BOARD": "two"}, "BOARD is not a board number: 'two'"),
+            ({"CLOCK": "183", "BOARD": "4"}, "no board 4: 3 found"),
+        ]
+        for settings, problem in cases:
+            with self.subTest(settings):
+                code, out, err = self.apply(settings)
+                self.assertEqual((code, out), (64, ""))
+                self.assertEqual(err.splitlines()[0], f"halvex: {problem}")
+                self.assertEqual(self.snapshot(), before)
+
+
+@unittest.skipUnless(os.path.exists(BASH_COMPLETION), "bash-completion is not installed")
+class Completion(unittest.TestCase):
+    """The bash completion shipped in the package, with bash-completion's
+    own library, completing as bash would at the end of a line."""
+    SCRIPT = r"""
+source "$BASH_COMPLETION"
+source "$COMPLETION"
+COMP_LINE=$LINE COMP_POINT=${#LINE}
+read -ra COMP_WORDS <<<"$LINE"
+[[ $LINE == *" " ]] && COMP_WORDS+=("")
+COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
+_halvex halvex "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}"
+printf '%s\n' "${COMPREPLY[@]}"
+"""
+
+    @classmethod
+    def setUpClass(cls):
+        # "halvex" on PATH is the command under test, as the completion runs it.
+        cls.folder = tempfile.mkdtemp(prefix="halvex-completion-")
+        os.chmod(cls.folder, 0o755)
+        with open(os.path.join(cls.folder, "halvex"), "w") as f:
+            f.write(f'#!/bin/sh\nexec {shlex.join(COMMAND)} "$@"\n')
+        os.chmod(os.path.join(cls.folder, "halvex"), 0o755)
+        cls.tree = os.path.join(cls.folder, "tree")
+        st.write_tree(cls.tree, [st.vsa100(0, 1), st.vsa100(1, 0, subsystem=0x0002), st.vsa100(4, 2)])
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.folder)
+
+    def complete(self, line):
+        env = dict(os.environ, BASH_COMPLETION=BASH_COMPLETION, COMPLETION=COMPLETION, LINE=line,
+                   PATH=f"{self.folder}:{os.environ['PATH']}", HALVEX_SIM_STATE="none")
+        env.pop("HALVEX_SIM_BOARDS", None)
+        done = subprocess.run(["bash", "--norc", "-c", self.SCRIPT], capture_output=True, text=True, env=env,
+                              timeout=120)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        return sorted(filter(None, done.stdout.splitlines()))
+
+    def test_completes_commands_options_and_board_numbers(self):
+        cases = [
+            ("halvex ", ["apply", "list", "set"]),
+            ("halvex --simulate s", ["set"]),
+            ("halvex --s", ["--simulate", "--sysfs"]),
+            ("halvex list ", []),
+            ("halvex set ", []),
+            ("halvex --simulate set 183 --board ", ["1", "2"]),
+            (f"halvex --sysfs {self.tree} list -b ", ["1", "2", "3"]),
+            (f"halvex --sysfs={self.tree} apply --board 3", ["3"]),
+        ]
+        for line, expected in cases:
+            with self.subTest(line):
+                self.assertEqual(self.complete(line), expected)
 
 
 class Elsewhere(unittest.TestCase):
