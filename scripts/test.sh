@@ -3,7 +3,8 @@
 # board code and the Linux command on the host under the sanitizers, the Linux
 # command's Debian packages with the command's tests again on the i386 build
 # (natively or under qemu), the checks of the built files and the release
-# archive, the window and whole-program tests under Wine on a private X
+# archive, the Linux command on Debian's own kernel in a VM with virtual
+# boards, the window and whole-program tests under Wine on a private X
 # display, and the shipped 32-bit program with 32-bit Wine (or a SKIP line
 # saying what is missing). Ends with each runner's summary; exits non-zero on
 # any failure.
@@ -48,7 +49,7 @@ if ! build_all; then
 fi
 
 suite host ctest --preset host -j "$(nproc)" --timeout 300
-suite linux64 ctest --preset linux64 --timeout 300
+suite linux64 ctest --preset linux64 -LE vm --timeout 300
 if ensure_i386_command; then
     HALVEX_I386=$I386_MODE suite linux32 ctest --preset linux32 --timeout 600
     SUMMARY[-1]+=" [$I386_MODE]"
@@ -64,6 +65,26 @@ if bash scripts/build-debs.sh; then
 else
     SUMMARY+=("$(printf '%-8s the Debian packages did not build (see build/deb-*/build.log): FAILED' deb)")
     FAILED=1
+fi
+# The command on Debian's own kernel in a VM with virtual boards (tests/vm).
+# HALVEX_VM=skip leaves it out; where the kernel or qemu cannot be had, the
+# summary says SKIP and why.
+if [ "${HALVEX_VM:-}" = skip ]; then
+    SUMMARY+=("$(printf '%-8s SKIP: the VM run was not made: HALVEX_VM=skip' vm)")
+else
+    started=$SECONDS
+    bash tests/vm/prepare.sh 2>&1 | tee "$ROOT/build/vm-prepare.log"
+    case ${PIPESTATUS[0]} in
+    0)
+        suite vm ctest --preset linux64 -L vm --timeout 600
+        SUMMARY[-1]+=" [$((SECONDS - started)) s with set-up]"
+        ;;
+    3) SUMMARY+=("$(printf '%-8s SKIP: the VM run was not made: %s' vm "$(sed -n 's/^vm: //p' "$ROOT/build/vm-prepare.log" | tail -n 1)")") ;;
+    *)
+        FAILED=1
+        SUMMARY+=("$(printf '%-8s its set-up failed (build/vm-prepare.log): FAILED' vm)")
+        ;;
+    esac
 fi
 suite win32 ctest --preset win32 --timeout 300
 
