@@ -22,13 +22,19 @@ namespace {
 
 constexpr uint32_t ABSENT = 0xFFFFFFFF;  // what nobody answering reads as
 constexpr unsigned BAR_COUNT = 6;
+constexpr uint64_t RESOURCE_IO = 0x100;   // the kernel's IORESOURCE_IO flag
 constexpr uint64_t RESOURCE_MEM = 0x200;  // the kernel's IORESOURCE_MEM flag
+// IORESOURCE_UNSET: the kernel gave the BAR no address. It still shows its
+// size from 0 (0x0 0x1ffffff for 32 MiB), and its resourceN file would map
+// physical address 0.
+constexpr uint64_t RESOURCE_UNSET = 0x20000000;
 constexpr unsigned MAX_BUS_COUNT = 255;   // the interface's bus count is 8 bits
 constexpr int NOT_OPENED = -2;
 
 struct Bar {
     uint64_t start = 0, end = 0, flags = 0;
-    bool isMemory() const { return (flags & RESOURCE_MEM) != 0 && end > start; }
+    bool isAssigned() const { return start != 0 && (flags & RESOURCE_UNSET) == 0; }
+    bool isMemory() const { return isAssigned() && (flags & RESOURCE_MEM) != 0 && end > start; }
     uint64_t size() const { return end - start + 1; }
 };
 
@@ -382,7 +388,8 @@ struct Sysfs {
         const Bar& bar = device.board().bars[0];
         const uint64_t needed = uint64_t(chips) * CHIP_WINDOW_SIZE;
         char text[160];
-        if (bar.start == 0 && bar.end == 0)
+        // An I/O BAR is named as such, assigned or not.
+        if (!bar.isAssigned() && (bar.flags & RESOURCE_IO) == 0)
             return "BAR0 is not assigned";
         if (!bar.isMemory())
             return "BAR0 is not a memory BAR";
