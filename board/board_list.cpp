@@ -14,16 +14,22 @@ namespace {
 
 constexpr unsigned INITIAL_CAPACITY = 4;
 
-// Turns on I/O and memory decoding (a board the firmware left disabled does
-// not answer at its BAR), then reads BAR0. Returns false when BAR0 holds no
-// usable memory address: unassigned (0) or an I/O-space BAR, whose value is a
-// port number. Either would aim the PLL access at RAM or at physical page 0.
+// Reads BAR0 into `base`; false when it holds no usable memory address:
+// unassigned (0) or an I/O-space BAR, whose value is a port number. Either
+// would aim the PLL access at RAM or at physical page 0. Read before anything
+// is written, so that a board refused here is left exactly as it was: turning
+// on decoding of an unassigned BAR would make the board answer at address 0.
 bool registerBase(uint32_t pciAddress, uint32_t* base) {
-    const uint32_t command = DrvPciReadDword(pciAddress, PCI_COMMAND);
-    DrvPciWriteDword(pciAddress, PCI_COMMAND, command | COMMAND_IO_SPACE | COMMAND_MEMORY_SPACE);
     const uint32_t bar0 = DrvPciReadDword(pciAddress, PCI_BAR0);
     *base = bar0 & ~BAR_FLAG_MASK;
     return (bar0 & BAR_IO_SPACE) == 0 && *base != 0;
+}
+
+// Turns on I/O and memory decoding: a board the firmware left disabled does
+// not answer at its BAR.
+void enableDecoding(uint32_t pciAddress) {
+    const uint32_t command = DrvPciReadDword(pciAddress, PCI_COMMAND);
+    DrvPciWriteDword(pciAddress, PCI_COMMAND, command | COMMAND_IO_SPACE | COMMAND_MEMORY_SPACE);
 }
 
 }  // namespace
@@ -104,6 +110,7 @@ double BoardList::readClockMHz(unsigned index) const {
     uint32_t base;
     if (!record || !registerBase(record->pciAddress, &base))
         return 0.0;
+    enableDecoding(record->pciAddress);
     // All chips of a board run from the same setting; chip 0 speaks for them.
     return pllFrequencyMHz(DrvMemReadDword(base + REG_PLL_CONTROL));
 }
@@ -117,9 +124,10 @@ bool BoardList::writeClock(unsigned mhz, unsigned index) const {
         return false;
     // A board claiming more chips than its BAR0 leaves room for below 4 GiB
     // would have the last windows wrap around to low physical memory (RAM):
-    // such a write is refused whole, before any chip is touched.
+    // such a write is refused whole, before anything is written.
     if (uint64_t(base) + uint64_t(record->chipCount) * CHIP_WINDOW_SIZE > PHYSICAL_ADDRESS_LIMIT)
         return false;
+    enableDecoding(record->pciAddress);
     const uint32_t value = PllTable[mhz - MIN_CLOCK_MHZ];
     for (uint32_t chip = 0; chip < record->chipCount; ++chip)
         DrvMemWriteDword(base + REG_PLL_CONTROL + chip * CHIP_WINDOW_SIZE, value);

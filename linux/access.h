@@ -18,10 +18,13 @@ struct DriverAccess {
     uint32_t (*memReadDword)(uint32_t physicalAddress);
     uint32_t (*memWriteDword)(uint32_t physicalAddress, uint32_t value);
 
-    // Beyond the seven: whether the board at `pciAddress` decodes all of its
-    // `chips` register windows (a write to a chip past the end of its BAR
-    // would land in whatever lies behind it), "" if so, else why not.
-    std::string (*windowsProblem)(uint32_t pciAddress, unsigned chips);
+    // Beyond the seven: what stands in the way of reaching the board at
+    // `pciAddress`, found out before anything is written to it (the readout
+    // writes its command register too); "" when nothing does, else why.
+    // `chips` is how many register windows the caller will touch (a write to
+    // a chip past the end of its BAR would land in whatever lies behind it);
+    // `forWrite` whether it will write them.
+    std::string (*boardProblem)(uint32_t pciAddress, unsigned chips, bool forWrite);
     // The first failure (operation, path, system error) since the last call,
     // taken; "" when there was none.
     std::string (*takeFailure)();

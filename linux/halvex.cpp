@@ -188,17 +188,20 @@ bool printBoard(const BoardList& boards, unsigned number, const DriverAccess& ac
     const unsigned index = number - 1;
     const unsigned chips = boards.chipCountAt(index);
     const uint32_t address = boards.pciAddressAt(index);
-    const double mhz = boards.readClockMHz(index);
-    std::string reason = access.takeFailure();
-    // No PLL setting decodes to 0 MHz: 0.0 means the board code refused.
-    if (reason.empty() && mhz == 0.0) {
-        reason = access.windowsProblem(address, 1);
-        if (reason.empty())
-            reason = "BAR0 holds no memory address";
-        reason = "cannot read the clock: " + reason;
+    // The readout writes the command register: a board that cannot be read is
+    // found out before that, as for a write, and left untouched.
+    std::string reason = access.boardProblem(address, 1, false);
+    double mhz = 0.0;
+    if (reason.empty()) {
+        mhz = boards.readClockMHz(index);
+        reason = access.takeFailure();
+        // No PLL setting decodes to 0 MHz: 0.0 means the board code refused.
+        if (reason.empty() && mhz == 0.0)
+            reason = "BAR0 holds no usable memory address";
     }
     printf("%u  %s  %u chip%s  ", number, addressText(address).c_str(), chips, chips == 1 ? "" : "s");
     if (!reason.empty()) {
+        reason = "cannot read the clock: " + reason;
         printf("%s\n", reason.c_str());
         complain(number, address, reason);
         return false;
@@ -209,11 +212,12 @@ bool printBoard(const BoardList& boards, unsigned number, const DriverAccess& ac
 }
 
 // Writes the clock into board `number`, then lists it; false when refused or
-// failed. A board whose windows do not all lie in its BAR is not touched.
+// failed. A board that fails any check that can be made in advance gets no
+// write at all, its configuration space included.
 bool setBoard(const BoardList& boards, unsigned number, unsigned mhz, const DriverAccess& access) {
     const unsigned index = number - 1;
     const uint32_t address = boards.pciAddressAt(index);
-    const std::string problem = access.windowsProblem(address, boards.chipCountAt(index));
+    const std::string problem = access.boardProblem(address, boards.chipCountAt(index), true);
     if (!problem.empty()) {
         complain(number, address, "refused, nothing written: " + problem);
         return false;

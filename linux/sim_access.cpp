@@ -78,8 +78,9 @@ uint32_t simWriteDword(uint32_t a, uint32_t o, uint32_t v) { return driver().pci
 uint32_t simMemRead(uint32_t p) { return driver().memReadDword(p); }
 uint32_t simMemWrite(uint32_t p, uint32_t v) { return driver().memWriteDword(p, v); }
 
-// Each simulated chip decodes exactly its own window: they always fit.
-std::string simWindowsProblem(uint32_t, unsigned) { return ""; }
+// Each simulated chip decodes exactly its own window, always reachable; a
+// BAR0 the board code cannot use is refused there, before any write.
+std::string simBoardProblem(uint32_t, unsigned, bool) { return ""; }
 
 std::string simTakeFailure() {
     const std::vector<std::string> failures = driver().takeFailures();
@@ -90,5 +91,5 @@ std::string simTakeFailure() {
 
 const DriverAccess SIMULATED_ACCESS = {
     "simulated",   simOpen,    simBusCount, simReadWord,       simReadDword,
-    simWriteDword, simMemRead, simMemWrite, simWindowsProblem, simTakeFailure,
+    simWriteDword, simMemRead, simMemWrite, simBoardProblem,   simTakeFailure,
 };

@@ -22,13 +22,19 @@ namespace {
 
 constexpr uint32_t ABSENT = 0xFFFFFFFF;  // what nobody answering reads as
 constexpr unsigned BAR_COUNT = 6;
+constexpr uint64_t RESOURCE_IO = 0x100;   // the kernel's IORESOURCE_IO flag
 constexpr uint64_t RESOURCE_MEM = 0x200;  // the kernel's IORESOURCE_MEM flag
+// IORESOURCE_UNSET: the kernel gave the BAR no address. It still shows its
+// size from 0 (0x0 0x1ffffff for 32 MiB), and its resourceN file would map
+// physical address 0.
+constexpr uint64_t RESOURCE_UNSET = 0x20000000;
 constexpr unsigned MAX_BUS_COUNT = 255;   // the interface's bus count is 8 bits
 constexpr int NOT_OPENED = -2;
 
 struct Bar {
     uint64_t start = 0, end = 0, flags = 0;
-    bool isMemory() const { return (flags & RESOURCE_MEM) != 0 && end > start; }
+    bool isAssigned() const { return start != 0 && (flags & RESOURCE_UNSET) == 0; }
+    bool isMemory() const { return isAssigned() && (flags & RESOURCE_MEM) != 0 && end > start; }
     uint64_t size() const { return end - start + 1; }
 };
 
@@ -37,6 +43,18 @@ struct Mapping {
     volatile uint8_t* base = nullptr;
     size_t size = 0;
     bool writable = false;
+    std::string error;  // why it is not mapped, or not writable
+};
+
+// What is kept of a device beyond its identifiers: only boards need it, so
+// it is made only for them (a tree has hundreds of other devices).
+struct BoardFiles {
+    int configWriteFd = NOT_OPENED;
+    std::string configWriteError;
+    bool resourceRead = false;
+    std::string resourceError;
+    Bar bars[BAR_COUNT];
+    Mapping mappings[BAR_COUNT];
 };
 
 struct Device {
@@ -44,14 +62,17 @@ struct Device {
     std::string path;  // <root>/devices/<name>
     unsigned domain = 0, bus = 0, slot = 0, function = 0;
     int configFd = NOT_OPENED;
-    int configWriteFd = NOT_OPENED;
-    // The identifiers as last read (by detection, or here when needed).
-    uint32_t vendor = ABSENT, device = ABSENT;
-    bool resourceRead = false;
-    Bar bars[BAR_COUNT];
-    Mapping mappings[BAR_COUNT];
+    // Vendor in the low half, device in the high half; read once.
+    bool identified = false;
+    uint32_t identifiers = ABSENT;
+    std::unique_ptr<BoardFiles> files;
 
     uint32_t pciAddress() const { return (bus << 8) | (slot << 3) | function; }
+    BoardFiles& board() {
+        if (!files)
+            files = std::make_unique<BoardFiles>();
+        return *files;
+    }
 };
 
 // Up to `digits` hexadecimal digits, then `end`; false on anything else.
@@ -86,11 +107,54 @@ struct Sysfs {
     // Files and mappings are opened once and kept for the run; the process's
     // end releases them.
 
-    void fail(const std::string& what, const std::string& path, int error) {
+    // "<what> <path>: <system error>", with what the user can do about it
+    // where the cause can be told.
+    std::string describe(const std::string& what, const std::string& path, int error,
+                         const Device* device = nullptr) const {
         std::string text = what + " " + path + ": " + strerror(error);
         if ((error == EACCES || error == EPERM) && geteuid() != 0)
-            text += " (run as root)";
-        failures.push_back(text);
+            return text + " (run as root)";
+        const std::string mode = error == EPERM ? lockdownMode() : "";
+        if (!mode.empty())
+            return text + ": the kernel is locked down (" + mode +
+                   "), which forbids writing a device's configuration space and mapping its memory, even for root";
+        const std::string driver = error == EINVAL && device ? boundDriver(*device) : "";
+        if (!driver.empty())
+            return text + ": the kernel driver " + driver + " holds the board's registers; unbind it first (echo " +
+                   device->name + " > /sys/bus/pci/drivers/" + driver + "/unbind) or boot with iomem=relaxed";
+        return text;
+    }
+
+    void fail(const std::string& what, const std::string& path, int error, const Device* device = nullptr) {
+        failures.push_back(describe(what, path, error, device));
+    }
+
+    // The lockdown mode the kernel enforces ("integrity", "confidentiality"),
+    // "" when none: the machine's own, whatever tree is being looked at,
+    // since it is the running kernel that refuses.
+    static std::string lockdownMode() {
+        char text[128] = "";
+        FILE* file = fopen("/sys/kernel/security/lockdown", "re");
+        if (!file)
+            return "";
+        const size_t got = fread(text, 1, sizeof text - 1, file);
+        fclose(file);
+        text[got] = '\0';
+        const char* open = strchr(text, '[');
+        const char* close = open ? strchr(open, ']') : nullptr;
+        const std::string mode = close ? std::string(open + 1, close) : "";
+        return mode == "none" ? "" : mode;
+    }
+
+    // The name of the kernel driver bound to the device, "" when none.
+    static std::string boundDriver(const Device& device) {
+        char target[256];
+        const ssize_t length = readlink((device.path + "/driver").c_str(), target, sizeof target - 1);
+        if (length <= 0)
+            return "";
+        target[length] = '\0';
+        const char* slash = strrchr(target, '/');
+        return slash ? slash + 1 : target;
     }
 
     // Opened once for the run; NOT_OPENED never stays after the first try.
@@ -99,7 +163,7 @@ struct Sysfs {
             // Opened relative to the devices folder: one short path to walk.
             device.configFd = openat(devicesFd, (device.name + "/config").c_str(), O_RDONLY | O_CLOEXEC);
             if (device.configFd < 0)
-                fail("cannot read", device.path + "/config", errno);
+                fail("cannot read", device.path + "/config", errno, &device);
         }
         return device.configFd;
     }
@@ -107,66 +171,89 @@ struct Sysfs {
     // Little-endian; all ones where the file gives nothing (no device, or
     // past what an unprivileged reader is shown).
     uint32_t readConfig(Device& device, uint32_t offset, unsigned bytes) {
+        if (bytes == 2 && (offset == PCI_VENDOR_ID || offset == PCI_DEVICE_ID))
+            return (identifiers(device) >> (8 * offset)) & 0xFFFF;
         const int fd = configFd(device);
         uint8_t buffer[4];
         if (fd < 0)
             return ABSENT;
         const ssize_t got = pread(fd, buffer, bytes, offset);
         if (got < 0)
-            fail("cannot read", device.path + "/config", errno);
+            fail("cannot read", device.path + "/config", errno, &device);
         if (got != static_cast<ssize_t>(bytes))
             return ABSENT;
         uint32_t value = 0;
         for (unsigned i = 0; i < bytes; ++i)
             value |= uint32_t(buffer[i]) << (8 * i);
-        if (offset == PCI_VENDOR_ID)
-            device.vendor = value & 0xFFFF;
-        if (offset == PCI_DEVICE_ID || (offset == PCI_VENDOR_ID && bytes == 4))
-            device.device = value >> (offset == PCI_VENDOR_ID ? 16 : 0);
         return value;
     }
 
-    bool writeConfig(Device& device, uint32_t offset, uint32_t value) {
-        const std::string path = device.path + "/config";
-        if (device.configWriteFd == NOT_OPENED) {
-            device.configWriteFd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
-            if (device.configWriteFd < 0) {
-                fail("cannot write", path, errno);
-                return false;
+    // Detection asks for both identifier words of every device; they are
+    // read-only, so one 4-byte read answers both.
+    uint32_t identifiers(Device& device) {
+        if (!device.identified) {
+            device.identified = true;
+            device.identifiers = readConfig(device, PCI_VENDOR_ID, 4);
+            // Nothing more is read from any other device: its file is closed
+            // at once rather than kept for the run.
+            if (!isVsa100(device) && device.configFd >= 0) {
+                close(device.configFd);
+                device.configFd = NOT_OPENED;
             }
         }
-        if (device.configWriteFd < 0)
+        return device.identifiers;
+    }
+
+    // The descriptor that writes the device's configuration space, opened
+    // once; -1 with configWriteError saying why when it cannot be.
+    int configWriteFd(Device& device) {
+        BoardFiles& files = device.board();
+        if (files.configWriteFd == NOT_OPENED) {
+            const std::string path = device.path + "/config";
+            files.configWriteFd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+            if (files.configWriteFd < 0)
+                files.configWriteError = describe("cannot write", path, errno, &device);
+        }
+        return files.configWriteFd;
+    }
+
+    bool writeConfig(Device& device, uint32_t offset, uint32_t value) {
+        const int fd = configWriteFd(device);
+        if (fd < 0) {
+            failures.push_back(device.board().configWriteError);
             return false;
+        }
         const uint8_t bytes[4] = {uint8_t(value), uint8_t(value >> 8), uint8_t(value >> 16), uint8_t(value >> 24)};
-        const ssize_t put = pwrite(device.configWriteFd, bytes, sizeof bytes, offset);
+        const ssize_t put = pwrite(fd, bytes, sizeof bytes, offset);
         if (put != static_cast<ssize_t>(sizeof bytes)) {
-            fail("cannot write", path, put < 0 ? errno : EIO);
+            fail("cannot write", device.path + "/config", put < 0 ? errno : EIO, &device);
             return false;
         }
         return true;
     }
 
     // The kernel's view of the BARs: "start end flags" per line, BAR0 first.
-    void readResource(Device& device) {
-        if (device.resourceRead)
-            return;
-        device.resourceRead = true;
+    // False, with resourceError saying why, when the file cannot be read.
+    bool readResource(Device& device) {
+        BoardFiles& files = device.board();
+        if (files.resourceRead)
+            return files.resourceError.empty();
+        files.resourceRead = true;
         const std::string path = device.path + "/resource";
         FILE* file = fopen(path.c_str(), "re");
         if (!file) {
-            fail("cannot read", path, errno);
-            return;
+            files.resourceError = describe("cannot read", path, errno, &device);
+            return false;
         }
-        for (Bar& bar : device.bars)
+        for (Bar& bar : files.bars)
             if (fscanf(file, "%" SCNx64 " %" SCNx64 " %" SCNx64, &bar.start, &bar.end, &bar.flags) != 3)
                 break;
         fclose(file);
+        return true;
     }
 
     bool isVsa100(Device& device) {
-        if (device.vendor == ABSENT || device.device == ABSENT)
-            readConfig(device, PCI_VENDOR_ID, 4);
-        return device.vendor == VENDOR_3DFX && device.device == DEVICE_VSA100;
+        return identifiers(device) == (uint32_t(DEVICE_VSA100) << 16 | VENDOR_3DFX);
     }
 
     Device* deviceAt(uint32_t pciAddress) {
@@ -220,7 +307,8 @@ struct Sysfs {
             } else if (isVsa100(*device)) {
                 unaddressable.push_back(device->name + ": a VSA-100 board " +
                                         (device->domain ? "outside PCI domain 0000" : "on bus ff") +
-                                        " cannot be reached through the driver interface; skipped");
+                                        ", which halvex cannot address (it reaches boards in domain 0000 on buses"
+                                        " 00 to fe); skipped");
             }
             if (device->domain == 0 && device->bus >= MAX_BUS_COUNT)
                 busCount = MAX_BUS_COUNT;
@@ -236,12 +324,14 @@ struct Sysfs {
                 continue;
             readResource(*device);
             for (unsigned i = 0; i < BAR_COUNT; ++i) {
-                const Bar& bar = device->bars[i];
+                const Bar& bar = device->board().bars[i];
                 if (!bar.isMemory() || physicalAddress < bar.start || uint64_t(physicalAddress) + 3 > bar.end)
                     continue;
                 Mapping& mapping = map(*device, i);
-                if (!mapping.base || (forWrite && !mapping.writable))
+                if (!mapping.base || (forWrite && !mapping.writable)) {
+                    failures.push_back(mapping.error);
                     return nullptr;
+                }
                 const uint64_t offset = physicalAddress - bar.start;
                 if (offset % 4 != 0)
                     break;
@@ -255,47 +345,51 @@ struct Sysfs {
         return nullptr;
     }
 
+    // BAR `index`'s resource file mapped for the run, for writing where the
+    // file lets us; a mapping with no base, or not writable, says why in
+    // `error`.
     Mapping& map(Device& device, unsigned index) {
-        Mapping& mapping = device.mappings[index];
+        Mapping& mapping = device.board().mappings[index];
         if (mapping.tried)
             return mapping;
         mapping.tried = true;
         const std::string path = device.path + "/resource" + std::to_string(index);
         mapping.writable = true;
         int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+        const int writeError = errno;
         if (fd < 0 && (errno == EACCES || errno == EPERM || errno == EROFS)) {
             mapping.writable = false;
             fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
         }
         if (fd < 0) {
-            fail("cannot open", path, errno);
+            mapping.error = describe("cannot open", path, errno, &device);
             return mapping;
         }
-        const size_t size = device.bars[index].size();
+        const size_t size = device.board().bars[index].size();
         void* base = mmap(nullptr, size, PROT_READ | (mapping.writable ? PROT_WRITE : 0), MAP_SHARED, fd, 0);
         const int error = errno;
         close(fd);
         if (base == MAP_FAILED) {
-            fail("cannot map", path, error);
+            mapping.error = describe("cannot map", path, error, &device);
             return mapping;
         }
         mapping.base = static_cast<volatile uint8_t*>(base);
         mapping.size = size;
         if (!mapping.writable)
-            failures.push_back("cannot write " + path + ": " + strerror(EACCES) +
-                               (geteuid() != 0 ? " (run as root)" : ""));
+            mapping.error = describe("cannot write", path, writeError, &device);
         return mapping;
     }
 
-    std::string windowsProblem(uint32_t pciAddress, unsigned chips) {
-        Device* device = deviceAt(pciAddress);
-        if (!device)
-            return "no such device";
-        readResource(*device);
-        const Bar& bar = device->bars[0];
+    // Whether BAR0 holds the chips' register windows where the board code
+    // will look for them; "" if so, else why not.
+    std::string windowsProblem(Device& device, unsigned chips) {
+        if (!readResource(device))
+            return device.board().resourceError;
+        const Bar& bar = device.board().bars[0];
         const uint64_t needed = uint64_t(chips) * CHIP_WINDOW_SIZE;
         char text[160];
-        if (bar.start == 0 && bar.end == 0)
+        // An I/O BAR is named as such, assigned or not.
+        if (!bar.isAssigned() && (bar.flags & RESOURCE_IO) == 0)
             return "BAR0 is not assigned";
         if (!bar.isMemory())
             return "BAR0 is not a memory BAR";
@@ -307,12 +401,31 @@ struct Sysfs {
         }
         if (bar.start + needed > PHYSICAL_ADDRESS_LIMIT)
             return "its chips' register windows lie past 4 GiB";
-        const uint32_t configured = readConfig(*device, PCI_BAR0, 4) & ~BAR_FLAG_MASK;
+        const uint32_t configured = readConfig(device, PCI_BAR0, 4) & ~BAR_FLAG_MASK;
         if (configured != bar.start) {
             snprintf(text, sizeof text, "BAR0 reads 0x%08" PRIX32 " but the kernel placed it at 0x%08" PRIX64,
                      configured, bar.start);
             return text;
         }
+        return "";
+    }
+
+    // Everything that can be known before the first write to the board: its
+    // windows, its configuration space open for writing, BAR0 mapped (and
+    // for writing where `forWrite`). The kernel refuses the last two to a
+    // user, under lockdown, and (the mapping) where a driver holds the board.
+    std::string boardProblem(uint32_t pciAddress, unsigned chips, bool forWrite) {
+        Device* device = deviceAt(pciAddress);
+        if (!device)
+            return "no such device";
+        std::string problem = windowsProblem(*device, chips);
+        if (!problem.empty())
+            return problem;
+        if (configWriteFd(*device) < 0)
+            return device->board().configWriteError;
+        const Mapping& mapping = map(*device, 0);
+        if (!mapping.base || (forWrite && !mapping.writable))
+            return mapping.error;
         return "";
     }
 };
@@ -360,8 +473,8 @@ uint32_t sysfsMemWrite(uint32_t physicalAddress, uint32_t value) {
     return 0;
 }
 
-std::string sysfsWindowsProblem(uint32_t pciAddress, unsigned chips) {
-    return machine().windowsProblem(pciAddress, chips);
+std::string sysfsBoardProblem(uint32_t pciAddress, unsigned chips, bool forWrite) {
+    return machine().boardProblem(pciAddress, chips, forWrite);
 }
 
 std::string sysfsTakeFailure() {
@@ -375,7 +488,7 @@ std::string sysfsTakeFailure() {
 
 const DriverAccess SYSFS_ACCESS = {
     "sysfs",         sysfsOpen,    sysfsBusCount, sysfsReadWord,       sysfsReadDword,
-    sysfsWriteDword, sysfsMemRead, sysfsMemWrite, sysfsWindowsProblem, sysfsTakeFailure,
+    sysfsWriteDword, sysfsMemRead, sysfsMemWrite, sysfsBoardProblem,   sysfsTakeFailure,
 };
 
 void sysfsSetRoot(const std::string& root) { machine().root = root; }

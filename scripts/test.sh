@@ -66,7 +66,6 @@ else
     SUMMARY+=("$(printf '%-8s the Debian packages did not build (see build/deb-*/build.log): FAILED' deb)")
     FAILED=1
 fi
-
 # The command on Debian's own kernel in a VM with virtual boards (tests/vm).
 # HALVEX_VM=skip leaves it out; where the kernel or qemu cannot be had, the
 # summary says SKIP and why.

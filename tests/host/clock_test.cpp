@@ -45,18 +45,18 @@ TEST_F(Clock, DecodesPllControl) {
     }
 }
 
-TEST_F(Clock, ReadoutEnablesDecodingThenReadsChipZero) {
+TEST_F(Clock, ReadoutChecksBarThenEnablesDecodingThenReadsChipZero) {
     addBoard(0x0004, 0xE721);
     boards_.readClockMHz(0);
     boards_.readClockMHz(0);  // rewritten even though both bits are now set
     EXPECT_EQ(g_machine.calls, (std::vector<DrvCall>{
+                                   readDword(BOARD, 0x10, BAR0),
                                    readDword(BOARD, 0x04, 0x02300000),
                                    writeDword(BOARD, 0x04, 0x02300003),
-                                   readDword(BOARD, 0x10, BAR0),
                                    memRead(BASE + 0x44, 0xE721),
+                                   readDword(BOARD, 0x10, BAR0),
                                    readDword(BOARD, 0x04, 0x02300003),
                                    writeDword(BOARD, 0x04, 0x02300003),
-                                   readDword(BOARD, 0x10, BAR0),
                                    memRead(BASE + 0x44, 0xE721),
                                }));
 }
@@ -94,8 +94,8 @@ TEST_F(Clock, WritesEveryChipInOrder) {
         ASSERT_TRUE(boards.detect());
         g_machine.calls.clear();
         EXPECT_TRUE(boards.writeClock(166, 0));
-        std::vector<DrvCall> expected = {readDword(0, 0x04, 0x02300000), writeDword(0, 0x04, 0x02300003),
-                                         readDword(0, 0x10, BAR0)};
+        std::vector<DrvCall> expected = {readDword(0, 0x10, BAR0), readDword(0, 0x04, 0x02300000),
+                                         writeDword(0, 0x04, 0x02300003)};
         for (uint32_t chip = 0; chip < c.chips; ++chip)
             expected.push_back(memWrite(BASE + 0x44 + chip * 0x2000000, 0xE721));
         EXPECT_EQ(g_machine.calls, expected);
@@ -132,8 +132,9 @@ TEST_F(Clock, BadIndexTouchesNoHardware) {
 
 // A BAR with no memory address behind it must never lead to a memory access:
 // the write would land on physical page 0 or on whatever RAM or port number
-// the value happens to name.
-TEST_F(Clock, UnusableBarMeansNoMemoryAccess) {
+// the value happens to name. Nor to a configuration write: decoding switched
+// on for an unassigned BAR makes the board answer at address 0.
+TEST_F(Clock, UnusableBarMeansOnlyTheBarIsRead) {
     for (uint32_t bar0 : {0x00000000u, 0x00000008u, 0x0000E001u, 0xD8000001u, 0xFFFFFFFFu}) {
         SCOPED_TRACE(bar0);
         g_machine = SimMachine();
@@ -143,14 +144,15 @@ TEST_F(Clock, UnusableBarMeansNoMemoryAccess) {
         g_machine.calls.clear();
         EXPECT_EQ(boards.readClockMHz(0), 0.0);
         EXPECT_FALSE(boards.writeClock(166, 0));
-        EXPECT_EQ(countCalls(DrvOp::MemReadDword) + countCalls(DrvOp::MemWriteDword), 0u);
-        EXPECT_EQ(g_machine.calls.back(), readDword(0, 0x10, bar0));
+        EXPECT_EQ(g_machine.calls, (std::vector<DrvCall>{readDword(0, 0x10, bar0), readDword(0, 0x10, bar0)}));
+        EXPECT_EQ(g_machine.boards[0].command, 0x02300000u);
     }
 }
 
 // Chip c's window is BAR0 + c x 32 MiB in 32-bit arithmetic: a chip whose
 // window would lie past 4 GiB wraps around to low memory, so the whole write is
-// refused. The readout reads chip 0 only and still works.
+// refused, the command register included. The readout reads chip 0 only and
+// still works.
 TEST_F(Clock, WriteRefusesChipWindowsPast4GiB) {
     const struct {
         uint16_t subsystem;
@@ -173,6 +175,7 @@ TEST_F(Clock, WriteRefusesChipWindowsPast4GiB) {
         g_machine.calls.clear();
         EXPECT_EQ(boards.writeClock(166, 0), c.accepted);
         EXPECT_EQ(countCalls(DrvOp::MemWriteDword), c.accepted ? g_machine.boards[0].pllControl.size() : 0u);
+        EXPECT_EQ(countCalls(DrvOp::PciWriteDword), c.accepted ? 1u : 0u);
         EXPECT_EQ(static_cast<unsigned>(boards.readClockMHz(0)), c.accepted ? 166u : 145u);
     }
 }

@@ -9,6 +9,7 @@ import struct
 MEM = 0x200         # IORESOURCE_MEM
 IO = 0x100          # IORESOURCE_IO
 PREFETCH = 0x2000   # IORESOURCE_PREFETCH
+UNSET = 0x20040000  # IORESOURCE_UNSET | IORESOURCE_SIZEALIGN: a BAR the kernel gave no address
 MIB = 1 << 20
 CHIP_WINDOW = 32 * MIB
 VENDOR_3DFX, DEVICE_VSA100 = 0x121A, 0x0009
@@ -71,16 +72,17 @@ def write_tree(root, devices, private_bars=True):
             "revision": f"0x{d.revision:02x}\n", "irq": "0\n",
         }
         lines = [(0, 0, 0)] * 13  # 6 BARs, the ROM, bridge windows
+        # An unassigned BAR shows its size from 0, and its file is there, as
+        # the kernel has them.
         for index, start, size, flags in d.bars:
-            if start:
-                lines[index] = (start, start + size - 1, flags)
+            lines[index] = (start, start + size - 1, flags | (0 if start else UNSET))
         files["resource"] = "".join(f"0x{s:016x} 0x{e:016x} 0x{f:016x}\n" for s, e, f in lines)
         for name, content in files.items():
             mode = "wb" if isinstance(content, bytes) else "w"
             with open(os.path.join(path, name), mode) as f:
                 f.write(content)
         for index, start, size, flags in d.bars:
-            if start and flags & MEM:
+            if flags & MEM:
                 bar = os.path.join(path, f"resource{index}")
                 with open(bar, "wb") as f:
                     f.truncate(size)

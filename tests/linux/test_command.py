@@ -170,16 +170,17 @@ class Refusals(Tree):
                 self.assertEqual(first.endswith("MHz)"), readable, first)
                 if not readable:
                     self.assertTrue(first.endswith(f"cannot read the clock: {reason}"), first)
+                    self.assertEqual(self.snapshot()[unsafe.name], before[unsafe.name])  # not even decoding
 
     def test_board_outside_domain_0_or_on_bus_255_is_warned_about(self):
         self.make([st.vsa100(0, 1), st.vsa100(0, 2, domain=1), st.vsa100(0xFF, 0, bar0=0xC0000000)])
         code, out, err = self.halvex("list")
         self.assertEqual((code, out), (0, "1  0000:00:01.0  1 chip  166 MHz  (166.81 MHz)\n"))
         self.assertEqual(err.splitlines(), [
-            "halvex: warning: 0000:ff:00.0: a VSA-100 board on bus ff cannot be reached through the driver"
-            " interface; skipped",
-            "halvex: warning: 0001:00:02.0: a VSA-100 board outside PCI domain 0000 cannot be reached through the"
-            " driver interface; skipped",
+            "halvex: warning: 0000:ff:00.0: a VSA-100 board on bus ff, which halvex cannot address (it reaches"
+            " boards in domain 0000 on buses 00 to fe); skipped",
+            "halvex: warning: 0001:00:02.0: a VSA-100 board outside PCI domain 0000, which halvex cannot address"
+            " (it reaches boards in domain 0000 on buses 00 to fe); skipped",
         ])
 
     def test_bad_command_lines_write_nothing(self):
@@ -218,12 +219,14 @@ class Refusals(Tree):
         code, out, err = self.halvex("set", "183", prefix=AS_NOBODY)
         config = f"{self.root}/devices/0000:01:00.0/config"
         self.assertEqual((code, out), (1, ""))
-        self.assertEqual(err, f"halvex: board 1 (0000:01:00.0): cannot write {config}: Permission denied (run as root)\n")
+        self.assertEqual(err, f"halvex: board 1 (0000:01:00.0): refused, nothing written: cannot write {config}:"
+                              " Permission denied (run as root)\n")
         self.assertEqual(self.snapshot(), before)
         self.assertEqual(self.command_register(board), 0)
         code, out, err = self.halvex("list", prefix=AS_NOBODY)
-        self.assertEqual((code, out), (1, f"1  0000:01:00.0  2 chips  cannot write {config}: Permission denied"
-                                          " (run as root)\n"))
+        self.assertEqual((code, out), (1, f"1  0000:01:00.0  2 chips  cannot read the clock: cannot write {config}:"
+                                          " Permission denied (run as root)\n"))
+        self.assertEqual(self.snapshot(), before)
 
 
 class Apply(Tree):

@@ -273,9 +273,9 @@ TEST_F(Program, ListDefaultApplyClose) {
     const std::vector<std::string> calls = CallsOf(run);
     const std::vector<std::string> applied(calls.begin() + before, calls.end());
     EXPECT_EQ(applied, (std::vector<std::string>{
+                           "DrvPciReadDword 0x00000008 0x00000010 = 0xE0000000",
                            "DrvPciReadDword 0x00000008 0x00000004 = 0x02300003",
                            "DrvPciWriteDword 0x00000008 0x00000004 0x02300003 = 0x00000000",
-                           "DrvPciReadDword 0x00000008 0x00000010 = 0xE0000000",
                            "DrvMemWriteDword 0xE0000044 0x0000E721 = 0x00000000",
                            "DrvMemWriteDword 0xE2000044 0x0000E721 = 0x00000000",
                        }));
@@ -394,14 +394,14 @@ TEST_F(Program, ClockSwitchWritesEveryBoardWithNoWindow) {
     EXPECT_EQ(calls.front(), "DrvOpen = 0x00000000");
     const std::vector<std::string> applied(calls.end() - 9, calls.end());
     EXPECT_EQ(applied, (std::vector<std::string>{
+                           "DrvPciReadDword 0x00000008 0x00000010 = 0xE0000000",
                            "DrvPciReadDword 0x00000008 0x00000004 = 0x02300000",
                            "DrvPciWriteDword 0x00000008 0x00000004 0x02300003 = 0x00000000",
-                           "DrvPciReadDword 0x00000008 0x00000010 = 0xE0000000",
                            "DrvMemWriteDword 0xE0000044 0x00004B05 = 0x00000000",
                            "DrvMemWriteDword 0xE2000044 0x00004B05 = 0x00000000",
+                           "DrvPciReadDword 0x00000220 0x00000010 = 0xD0000008",
                            "DrvPciReadDword 0x00000220 0x00000004 = 0x02300000",
                            "DrvPciWriteDword 0x00000220 0x00000004 0x02300003 = 0x00000000",
-                           "DrvPciReadDword 0x00000220 0x00000010 = 0xD0000008",
                            "DrvMemWriteDword 0xD0000044 0x00004B05 = 0x00000000",
                        }));
     for (const std::string& call : calls)
@@ -424,16 +424,19 @@ TEST_F(Program, ClockSwitchTellsEachOutcome) {
         DWORD exitCode;
         const char* message;  // its start
         bool opens, writes;   // the driver; any memory
+        int configWrites;     // to any board's configuration space
     } cases[] = {
-        {"/clock:183", "HALVEX_SIM_OPEN", "5", 1, "Unable to load driver!", true, false},
-        {"/clock:183", "HALVEX_SIM_BOARDS", "none", 2, "Unable to detect VSA100 hardware!", true, false},
+        {"/clock:183", "HALVEX_SIM_OPEN", "5", 1, "Unable to load driver!", true, false, 0},
+        {"/clock:183", "HALVEX_SIM_BOARDS", "none", 2, "Unable to detect VSA100 hardware!", true, false, 0},
+        // Board 1 (no BAR0) is left as it was, configuration space included.
         {"/clock:183", "HALVEX_SIM_BOARDS", "0:1:4:0:0xE721;0:2:4:0xE0000000:0xE721", 3,
-         "Unable to set the clock of board 1: its registers cannot be reached safely.", true, true},
+         "Unable to set the clock of board 1: its registers cannot be reached safely.", true, true, 1},
         {"/clock:183x", nullptr, nullptr, 4, "Not a clock from 50 to 220 MHz: \"183x\"\n\nUsage: Halvex.exe", false,
-         false},
-        {"/clock:183 /board:3", nullptr, nullptr, 4, "There is no board 3: 2 found.\n\nUsage: Halvex.exe", true, false},
-        {"/board:1", nullptr, nullptr, 4, "/board needs /clock", false, false},
-        {"/?", nullptr, nullptr, 0, "Usage: Halvex.exe /clock:MHZ [/board:N] [/quiet]", false, false},
+         false, 0},
+        {"/clock:183 /board:3", nullptr, nullptr, 4, "There is no board 3: 2 found.\n\nUsage: Halvex.exe", true, false,
+         0},
+        {"/board:1", nullptr, nullptr, 4, "/board needs /clock", false, false, 0},
+        {"/?", nullptr, nullptr, 0, "Usage: Halvex.exe /clock:MHZ [/board:N] [/quiet]", false, false, 0},
     };
     for (const auto& c : cases) {
         for (bool quiet : {false, true}) {
@@ -456,9 +459,13 @@ TEST_F(Program, ClockSwitchTellsEachOutcome) {
             EXPECT_EQ(ExitCode(run, quiet ? 60000 : WAIT_MS), c.exitCode);
             const std::vector<std::string> calls = CallsOf(run);
             bool wrote = false;
-            for (const std::string& call : calls)
+            int configWrites = 0;
+            for (const std::string& call : calls) {
                 wrote |= call.rfind("DrvMemWriteDword", 0) == 0;
+                configWrites += call.rfind("DrvPciWriteDword", 0) == 0;
+            }
             EXPECT_EQ(wrote, c.writes);
+            EXPECT_EQ(configWrites, c.configWrites);
             EXPECT_EQ(!calls.empty(), c.opens);
             if (c.variable)
                 SetEnvironmentVariableA(c.variable, nullptr);

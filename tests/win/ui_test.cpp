@@ -42,9 +42,9 @@ std::string Text(HWND window) {
 
 std::vector<DrvCall> ReadoutCalls(uint32_t board, uint32_t bar0, uint32_t pll) {
     const uint32_t base = bar0 & ~0xFu;
-    return {{DrvOp::PciReadDword, {board, 0x04, 0}, 0x02300000},
+    return {{DrvOp::PciReadDword, {board, 0x10, 0}, bar0},
+            {DrvOp::PciReadDword, {board, 0x04, 0}, 0x02300000},
             {DrvOp::PciWriteDword, {board, 0x04, 0x02300003}, 0},
-            {DrvOp::PciReadDword, {board, 0x10, 0}, bar0},
             {DrvOp::MemReadDword, {base + 0x44, 0, 0}, pll}};
 }
 
@@ -253,9 +253,9 @@ TEST_F(MainWindow, ApplyWritesEveryChipOfTheSelectedBoardOnce) {
     g_machine.calls.clear();
     Click(g_applyButton);
     const std::vector<DrvCall> expected = {
+        {DrvOp::PciReadDword, {BOARD1, 0x10, 0}, BAR0_1},       // BAR0, checked before any write
         {DrvOp::PciReadDword, {BOARD1, 0x04, 0}, 0x02300003},   // the command register
         {DrvOp::PciWriteDword, {BOARD1, 0x04, 0x02300003}, 0},  // decoding on, status half kept
-        {DrvOp::PciReadDword, {BOARD1, 0x10, 0}, BAR0_1},       // BAR0
         {DrvOp::MemWriteDword, {0xD8000044, 0xE721, 0}, 0},     // chip 0
         {DrvOp::MemWriteDword, {0xDA000044, 0xE721, 0}, 0},     // chip 1, 32 MiB on
     };
@@ -323,6 +323,20 @@ TEST_F(MainWindow, ClockOutsideTheRangeShowsTheNearerLimit) {
         EXPECT_EQ(SpinPosition(), c.shown);
         SelectBoard(0);
     }
+}
+
+// A board whose BAR0 is unassigned is only looked at: turning on its decoding
+// would make it answer at physical address 0.
+TEST_F(MainWindow, BoardWithNoRegisterWindowIsOnlyLookedAt) {
+    StartQuietly();
+    g_machine.boards[1].bar0 = 0;
+    SelectBoard(1);
+    Click(g_defaultButton);
+    Click(g_applyButton);
+    const DrvCall barRead = {DrvOp::PciReadDword, {BOARD1, 0x10, 0}, 0};
+    EXPECT_EQ(g_machine.calls, (std::vector<DrvCall>{barRead, barRead}));
+    EXPECT_EQ(g_machine.boards[1].command, 0x02300000u);
+    EXPECT_FALSE(ApplyEnabled());
 }
 
 TEST_F(MainWindow, OtherCommandsDoNothing) {
