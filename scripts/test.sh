@@ -103,7 +103,7 @@ run_system() {
         suite system ctest --test-dir "$ROOT/build/system/ctest" --output-on-failure --timeout 900
         SUMMARY[-1]+=" [$((SECONDS - started)) s]"
         ;;
-    3) SUMMARY+=("$(printf '%-8s SKIP: %s' system "$(tail -n 1 "$ROOT/build/system-prepare.log")")") ;;
+    3) SUMMARY+=("$(printf '%-8s SKIP: %s' system "$(sed -n 's/^system: //p' "$ROOT/build/system-prepare.log" | tail -n 1)")") ;;
     *)
         tail -n 20 "$ROOT/build/system-prepare.log"
         SUMMARY+=("$(printf '%-8s tests/system/prepare.sh failed (see build/system-prepare.log): FAILED' system)")
