@@ -118,9 +118,11 @@ def accelerator():
 
 class Machine:
     """Boots the system in `work` (a folder under build/) with the kernel
-    `kernel` and the root file system folder `root`."""
+    `kernel`, the root file system folder `root` and the boards' module
+    `module`, under the QEMU program `qemu`."""
 
-    def __init__(self, work, kernel, root, module=None):
+    def __init__(self, work, kernel, root, module=None, qemu="qemu-system-x86_64"):
+        self.qemu = qemu
         self.work = Path(work)
         self.kernel = Path(kernel)
         self.root = Path(root)
@@ -204,7 +206,7 @@ class Machine:
         for f in (console, results):
             f.unlink(missing_ok=True)
         command = [
-            "qemu-system-x86_64", "-machine", "pc", "-accel", self.accel, "-m", "2G", "-smp", "1",
+            self.qemu, "-machine", "pc", "-accel", self.accel, "-m", "2G", "-smp", "1",
             "-nic", "none", "-display", "none", "-monitor", "none", "-no-reboot",
             "-serial", f"file:{console}", "-serial", f"file:{results}",
             "-kernel", str(self.kernel), "-initrd", str(initrd),

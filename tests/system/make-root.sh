@@ -1,18 +1,19 @@
 #!/usr/bin/env bash
-# make-root.sh OUTDIR
-# A minimal Debian 12 root file system (amd64 with i386 enabled, systemd as
-# init) for the system tests, made with mmdebstrap from the archive this
-# machine's apt uses. Made once and kept in OUTDIR/root-KEY, KEY being a hash
-# of what goes into it (this script, the apt sources, mmdebstrap's version);
-# prints that folder. A folder is complete only once its stamp is there, so an
+# make-root.sh OUTDIR ARCH
+# A minimal Debian 12 root file system of architecture ARCH (amd64 or i386),
+# systemd as init, for the system tests, made with mmdebstrap from the
+# archive this machine's apt uses (an i386 root on an amd64 machine runs its
+# maintainer scripts as 32-bit programs: arch-test checks that they can).
+# Made once and kept in OUTDIR/root-ARCH-KEY, KEY being a hash of what goes
+# into it (this script, the apt sources, mmdebstrap's version); prints that
+# folder. A folder is complete only once its stamp is there, so an
 # interrupted run is made again.
 set -euo pipefail
 out=$1
-here=$(cd "$(dirname "$0")" && pwd)
+arch=$2
 
-# systemd as init, udev for the devices, kmod for modprobe; libc6:i386 so the
-# i386 package's command runs; util-linux (essential) brings rtcwake.
-PACKAGES=systemd-sysv,udev,kmod,libc6:i386
+# systemd as init, udev for the devices, kmod for modprobe.
+PACKAGES=systemd-sysv,udev,kmod
 
 sources=()
 for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list /etc/apt/sources.list.d/*.sources; do
@@ -22,29 +23,29 @@ done
 
 key=$({
     cat "$0"
-    echo "$PACKAGES"
+    echo "$arch $PACKAGES"
     cat "${sources[@]}"
     mmdebstrap --version
 } | sha256sum | cut -c1-16)
-root="$out/root-$key"
+root="$out/root-$arch-$key"
 if [ -f "$root.done" ]; then
     echo "$root"
     exit 0
 fi
 
-# One root is kept: any made from other inputs goes.
-for old in "$out"/root-*; do
+# One root per architecture is kept: any made from other inputs goes.
+for old in "$out/root-$arch-"*; do
     [ -e "$old" ] && [ "$old" != "$root" ] && rm -rf "$old"
 done
 rm -rf "$root"
 mkdir -p "$out"
 # Debian 12, the release the package is made for.
-echo "making the root file system $root" >&2
+echo "making the $arch root file system $root" >&2
 started=$SECONDS
-mmdebstrap --quiet --variant=minbase --architectures=amd64,i386 --include="$PACKAGES" \
+mmdebstrap --quiet --variant=minbase --architectures="$arch" --include="$PACKAGES" \
     --customize-hook='echo systest >"$1/etc/hostname"' \
     --customize-hook='rm -rf "$1"/usr/share/locale/* "$1"/usr/share/doc/* "$1"/usr/share/info/* "$1"/usr/lib/udev/hwdb.bin "$1"/var/cache/apt/*.bin "$1"/var/lib/apt/lists/*' \
     bookworm "$root" "${sources[@]}" >&2
 touch "$root.done"
-echo "root file system made in $((SECONDS - started)) s ($(du -sm "$root" | cut -f1) MB)" >&2
+echo "$arch root file system made in $((SECONDS - started)) s ($(du -sm "$root" | cut -f1) MB)" >&2
 echo "$root"
