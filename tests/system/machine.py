@@ -28,8 +28,11 @@ from pathlib import Path
 
 HERE = Path(__file__).resolve().parent
 
-# RAM the virtual boards' BARs live in, set aside from the kernel at boot.
-MEMMAP = "memmap=512M$0x10000000"
+# RAM the virtual boards' BARs live in (256 MiB up), set aside from the
+# kernel at boot: no more than the boards need, for a 32-bit kernel must
+# find room for the whole initramfs in its first 896 MiB, around this hole
+# and wherever address randomisation put the kernel.
+MEMMAP = "memmap=256M$0x10000000"
 
 
 def sha256(path, length=16):
@@ -210,7 +213,7 @@ class Machine:
             "-nic", "none", "-display", "none", "-monitor", "none", "-no-reboot",
             "-serial", f"file:{console}", "-serial", f"file:{results}",
             "-kernel", str(self.kernel), "-initrd", str(initrd),
-            "-append", f"console=ttyS0 {MEMMAP} rdinit=/systest/init panic=-1 loglevel=4",
+            "-append", f"console=ttyS0 {MEMMAP} rdinit=/systest/init panic=-1 loglevel=4 earlyprintk=ttyS0",
         ]
         monitor = self.work / f"{name}.qmp"
         monitor.unlink(missing_ok=True)
