@@ -104,8 +104,8 @@ struct Sysfs {
     std::vector<std::string> failures;
     unsigned busCount = 0;
 
-    // Files and mappings are opened once and kept for the run; the process's
-    // end releases them.
+    // A board's files and mappings are opened once and kept for the run; the
+    // process's end releases them.
 
     // "<what> <path>: <system error>", with what the user can do about it
     // where the cause can be told.
