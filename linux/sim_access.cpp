@@ -90,6 +90,6 @@ std::string simTakeFailure() {
 }  // namespace
 
 const DriverAccess SIMULATED_ACCESS = {
-    "simulated",   simOpen,    simBusCount, simReadWord,       simReadDword,
-    simWriteDword, simMemRead, simMemWrite, simBoardProblem,   simTakeFailure,
+    "simulated",   simOpen,    simBusCount, simReadWord,     simReadDword,
+    simWriteDword, simMemRead, simMemWrite, simBoardProblem, simTakeFailure,
 };

@@ -28,7 +28,7 @@ constexpr uint64_t RESOURCE_MEM = 0x200;  // the kernel's IORESOURCE_MEM flag
 // size from 0 (0x0 0x1ffffff for 32 MiB), and its resourceN file would map
 // physical address 0.
 constexpr uint64_t RESOURCE_UNSET = 0x20000000;
-constexpr unsigned MAX_BUS_COUNT = 255;   // the interface's bus count is 8 bits
+constexpr unsigned MAX_BUS_COUNT = 255;  // the interface's bus count is 8 bits
 constexpr int NOT_OPENED = -2;
 
 struct Bar {
@@ -252,9 +252,7 @@ struct Sysfs {
         return true;
     }
 
-    bool isVsa100(Device& device) {
-        return identifiers(device) == (uint32_t(DEVICE_VSA100) << 16 | VENDOR_3DFX);
-    }
+    bool isVsa100(Device& device) { return identifiers(device) == (uint32_t(DEVICE_VSA100) << 16 | VENDOR_3DFX); }
 
     Device* deviceAt(uint32_t pciAddress) {
         const auto found = addressable.find(pciAddress);
@@ -487,8 +485,8 @@ std::string sysfsTakeFailure() {
 }  // namespace
 
 const DriverAccess SYSFS_ACCESS = {
-    "sysfs",         sysfsOpen,    sysfsBusCount, sysfsReadWord,       sysfsReadDword,
-    sysfsWriteDword, sysfsMemRead, sysfsMemWrite, sysfsBoardProblem,   sysfsTakeFailure,
+    "sysfs",         sysfsOpen,    sysfsBusCount, sysfsReadWord,     sysfsReadDword,
+    sysfsWriteDword, sysfsMemRead, sysfsMemWrite, sysfsBoardProblem, sysfsTakeFailure,
 };
 
 void sysfsSetRoot(const std::string& root) { machine().root = root; }
