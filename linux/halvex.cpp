@@ -62,6 +62,21 @@ struct Options {
     std::string sysfsRoot = SYSFS_DEFAULT_ROOT;
 };
 
+// What the board code's refusal of an unusable BAR0 means.
+const char NO_MEMORY_ADDRESS[] = "BAR0 holds no usable memory address";
+constexpr unsigned MAX_BOARD_NUMBER = 0xFFFF;
+
+// A clock, from the command line or the settings: a whole number of MHz in
+// the table's range.
+bool parseClock(const char* text, unsigned* mhz) {
+    return parseWholeNumber(text, MAX_CLOCK_MHZ, mhz) && *mhz >= MIN_CLOCK_MHZ;
+}
+
+// A board number as list shows them, from 1.
+bool parseBoard(const char* text, unsigned* board) {
+    return parseWholeNumber(text, MAX_BOARD_NUMBER, board) && *board != 0;
+}
+
 int usageError(const std::string& problem) {
     fprintf(stderr, "%s: %s\n%s", PROGRAM, problem.c_str(), USAGE);
     return EXIT_USAGE;
@@ -114,7 +129,7 @@ int parseOptions(int argc, char** argv, Options* options) {
             if (sawBoard)
                 return usageError("--board given twice");
             sawBoard = true;
-            if (!value || !parseWholeNumber(value, 0xFFFF, &options->board) || options->board == 0)
+            if (!value || !parseBoard(value, &options->board))
                 return usageError(std::string("not a board number: '") + (value ? value : "") + "'");
             continue;
         }
@@ -127,7 +142,7 @@ int parseOptions(int argc, char** argv, Options* options) {
             if (options->set) {
                 if (i + 1 >= argc)
                     return usageError("set needs a clock in MHz");
-                if (!parseWholeNumber(argv[++i], MAX_CLOCK_MHZ, &options->mhz) || options->mhz < MIN_CLOCK_MHZ)
+                if (!parseClock(argv[++i], &options->mhz))
                     return usageError(std::string("not a clock from 50 to 220 MHz: '") + argv[i] + "'");
             }
             continue;
@@ -149,13 +164,12 @@ int readSettings(Options* options) {
         printf("%s: no clock set (CLOCK is empty or unset), nothing written\n", PROGRAM);
         return EXIT_DONE;
     }
-    if (!parseWholeNumber(clock, MAX_CLOCK_MHZ, &options->mhz) || options->mhz < MIN_CLOCK_MHZ) {
+    if (!parseClock(clock, &options->mhz)) {
         fprintf(stderr, "%s: CLOCK is not a clock from 50 to 220 MHz: '%s'\n", PROGRAM, clock);
         return EXIT_USAGE;
     }
     const char* board = getenv("BOARD");
-    if (options->board == 0 && board && *board &&
-        (!parseWholeNumber(board, 0xFFFF, &options->board) || options->board == 0)) {
+    if (options->board == 0 && board && *board && !parseBoard(board, &options->board)) {
         fprintf(stderr, "%s: BOARD is not a board number: '%s'\n", PROGRAM, board);
         return EXIT_USAGE;
     }
@@ -197,7 +211,7 @@ bool printBoard(const BoardList& boards, unsigned number, const DriverAccess& ac
         reason = access.takeFailure();
         // No PLL setting decodes to 0 MHz: 0.0 means the board code refused.
         if (reason.empty() && mhz == 0.0)
-            reason = "BAR0 holds no usable memory address";
+            reason = NO_MEMORY_ADDRESS;
     }
     printf("%u  %s  %u chip%s  ", number, addressText(address).c_str(), chips, chips == 1 ? "" : "s");
     if (!reason.empty()) {
@@ -229,7 +243,7 @@ bool setBoard(const BoardList& boards, unsigned number, unsigned mhz, const Driv
         return false;
     }
     if (!written) {
-        complain(number, address, "refused, nothing written: BAR0 holds no usable memory address");
+        complain(number, address, std::string("refused, nothing written: ") + NO_MEMORY_ADDRESS);
         return false;
     }
     return printBoard(boards, number, access);

@@ -41,7 +41,6 @@ struct Bar {
 struct Mapping {
     bool tried = false;
     volatile uint8_t* base = nullptr;
-    size_t size = 0;
     bool writable = false;
     std::string error;  // why it is not mapped, or not writable
 };
@@ -363,8 +362,8 @@ struct Sysfs {
             mapping.error = describe("cannot open", path, errno, &device);
             return mapping;
         }
-        const size_t size = device.board().bars[index].size();
-        void* base = mmap(nullptr, size, PROT_READ | (mapping.writable ? PROT_WRITE : 0), MAP_SHARED, fd, 0);
+        void* base = mmap(nullptr, device.board().bars[index].size(), PROT_READ | (mapping.writable ? PROT_WRITE : 0),
+                          MAP_SHARED, fd, 0);
         const int error = errno;
         close(fd);
         if (base == MAP_FAILED) {
@@ -372,7 +371,6 @@ struct Sysfs {
             return mapping;
         }
         mapping.base = static_cast<volatile uint8_t*>(base);
-        mapping.size = size;
         if (!mapping.writable)
             mapping.error = describe("cannot write", path, writeError, &device);
         return mapping;
