@@ -66,52 +66,39 @@ else
     SUMMARY+=("$(printf '%-8s the Debian packages did not build (see build/deb-*/build.log): FAILED' deb)")
     FAILED=1
 fi
-# The command on Debian's own kernel in a VM with virtual boards (tests/vm).
-# HALVEX_VM=skip leaves it out; where the kernel or qemu cannot be had, the
-# summary says SKIP and why.
-if [ "${HALVEX_VM:-}" = skip ]; then
-    SUMMARY+=("$(printf '%-8s SKIP: the VM run was not made: HALVEX_VM=skip' vm)")
-else
-    started=$SECONDS
-    bash tests/vm/prepare.sh 2>&1 | tee "$ROOT/build/vm-prepare.log"
-    case ${PIPESTATUS[0]} in
-    0)
-        suite vm ctest --preset linux64 -L vm --timeout 600
-        SUMMARY[-1]+=" [$((SECONDS - started)) s with set-up]"
-        ;;
-    3) SUMMARY+=("$(printf '%-8s SKIP: the VM run was not made: %s' vm "$(sed -n 's/^vm: //p' "$ROOT/build/vm-prepare.log" | tail -n 1)")") ;;
-    *)
-        FAILED=1
-        SUMMARY+=("$(printf '%-8s its set-up failed (build/vm-prepare.log): FAILED' vm)")
-        ;;
-    esac
-fi
-
-# The packages installed in a booting Debian 12 system under QEMU with
-# virtual boards (tests/system). HALVEX_SYSTEM=skip leaves them out; what
-# cannot be had here (packages, the kernel) is a SKIP saying what.
-run_system() {
-    local started=$SECONDS rc=0
-    if [ "${HALVEX_SYSTEM:-}" = skip ]; then
-        SUMMARY+=("$(printf '%-8s SKIP: the packages were not booted in a Debian system: HALVEX_SYSTEM=skip' system)")
+# A suite whose set-up script readies what it needs first. HALVEX_<NAME>=skip
+# leaves it out. Set-up exit status 3 means what it needs cannot be had here:
+# a SKIP with the reason it printed as "NAME: reason". Any other failure fails
+# the suite.
+suite_after_setup() {  # name, set-up script, then the test command
+    local name=$1 setup=$2
+    shift 2
+    local variable=HALVEX_${name^^} started=$SECONDS rc=0 setup_log="$ROOT/build/$name-prepare.log"
+    if [ "${!variable:-}" = skip ]; then
+        SUMMARY+=("$(printf '%-8s SKIP: %s=skip' "$name" "$variable")")
         return
     fi
-    log "system: preparing (log: build/system-prepare.log)"
-    bash tests/system/prepare.sh >"$ROOT/build/system-prepare.log" 2>&1 || rc=$?
+    log "$name: preparing (log: build/$name-prepare.log)"
+    bash "$setup" >"$setup_log" 2>&1 || rc=$?
     case $rc in
     0)
-        suite system ctest --test-dir "$ROOT/build/system/ctest" --output-on-failure --timeout 900
-        SUMMARY[-1]+=" [$((SECONDS - started)) s]"
+        suite "$name" "$@"
+        SUMMARY[-1]+=" [$((SECONDS - started)) s with set-up]"
         ;;
-    3) SUMMARY+=("$(printf '%-8s SKIP: %s' system "$(sed -n 's/^system: //p' "$ROOT/build/system-prepare.log" | tail -n 1)")") ;;
+    3) SUMMARY+=("$(printf '%-8s SKIP: %s' "$name" "$(sed -n "s/^$name: //p" "$setup_log" | tail -n 1)")") ;;
     *)
-        tail -n 20 "$ROOT/build/system-prepare.log"
-        SUMMARY+=("$(printf '%-8s tests/system/prepare.sh failed (see build/system-prepare.log): FAILED' system)")
+        tail -n 20 "$setup_log"
+        SUMMARY+=("$(printf '%-8s %s failed (see build/%s-prepare.log): FAILED' "$name" "$setup" "$name")")
         FAILED=1
         ;;
     esac
 }
-run_system
+# The command on Debian's own kernel in a VM with virtual boards (tests/vm).
+suite_after_setup vm tests/vm/prepare.sh ctest --preset linux64 -L vm --timeout 600
+# The packages installed in a booting Debian 12 system under QEMU with
+# virtual boards (tests/system).
+suite_after_setup system tests/system/prepare.sh \
+    ctest --test-dir "$ROOT/build/system/ctest" --output-on-failure --timeout 900
 suite win32 ctest --preset win32 --timeout 300
 
 start_display || exit 1
