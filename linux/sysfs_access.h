@@ -12,7 +12,8 @@
 
 extern const DriverAccess SYSFS_ACCESS;
 
-// The tree: a folder holding devices/ (pciutils' sysfs.path). Set before open.
+// The tree: a folder holding devices/ (pciutils' sysfs.path). Set before open;
+// setting it forgets whatever the method found and opened in the tree before.
 constexpr const char* SYSFS_DEFAULT_ROOT = "/sys/bus/pci";
 void sysfsSetRoot(const std::string& root);
 
