@@ -14,8 +14,8 @@
 #include "board/board_list.h"
 #include "board/driver.h"
 #include "board/pll.h"
-#include "linux/access.h"
-#include "linux/sim_access.h"
+#include "board/access.h"
+#include "sim/sim_access.h"
 #include "linux/sysfs_access.h"
 
 namespace {

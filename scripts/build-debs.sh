@@ -14,8 +14,7 @@ DEB_PACKAGES="dpkg-dev debhelper cmake make g++ bash-completion crossbuild-essen
 VERSION=1.00
 
 # What the command's build reads, as paths in the checkout.
-SOURCES=(CMakeLists.txt LICENSE board apply/whole_number.h driver/sim_machine.cpp driver/sim_machine.h
-    driver/sim_driver.cpp driver/sim_driver.h linux)
+SOURCES=(CMakeLists.txt LICENSE board apply sim linux)
 
 build_deb() {  # arch
     local arch=$1 work="$ROOT/build/deb-$1"
