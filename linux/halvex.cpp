@@ -11,6 +11,7 @@
 #include <string>
 
 #include "apply/whole_number.h"
+#include "halvex_version.h"
 #include "board/board_list.h"
 #include "board/driver.h"
 #include "board/pll.h"
@@ -21,7 +22,6 @@
 namespace {
 
 const char PROGRAM[] = "halvex";
-const char VERSION[] = "1.00";
 
 enum ExitStatus { EXIT_DONE = 0, EXIT_UNREACHABLE = 1, EXIT_NO_BOARD = 2, EXIT_USAGE = 64 };
 
@@ -107,7 +107,7 @@ int parseOptions(int argc, char** argv, Options* options) {
             return EXIT_DONE;
         }
         if (word == "-V" || word == "--version") {
-            printf("%s %s\n", PROGRAM, VERSION);
+            printf("%s %s\n", PROGRAM, HALVEX_VERSION_TEXT);
             return EXIT_DONE;
         }
         if (word == "--simulate") {
