@@ -1,6 +1,6 @@
 #include "apply/apply_clock.h"
 
-#include "apply/command_line.h"
+#include "command/command_line.h"
 #include "board/board_list.h"
 #include "board/driver.h"
 

@@ -13,7 +13,7 @@
 #include "board/board_list.h"
 #include "board/driver.h"
 #include "board/pll.h"
-#include "linux/access.h"
+#include "board/access.h"
 #include "linux/options.h"
 #include "linux/sysfs_access.h"
 

@@ -4,7 +4,8 @@
 
 #include "apply/whole_number.h"
 #include "board/pll.h"
-#include "linux/sim_access.h"
+#include "halvex_version.h"
+#include "sim/sim_access.h"
 
 const char PROGRAM[] = "halvex";
 
@@ -14,8 +15,6 @@ const char USAGE[] =
     "       halvex [--sysfs DIR | --simulate] apply [--board N]\n";
 
 namespace {
-
-const char VERSION[] = "1.00";
 
 const char HELP[] =
     "\n"
@@ -90,7 +89,7 @@ OptionsOutcome parseOptions(int argc, const char* const* argv, Options* options)
         if (word == "-h" || word == "--help")
             return done(EXIT_DONE, std::string(USAGE) + HELP, false);
         if (word == "-V" || word == "--version")
-            return done(EXIT_DONE, std::string(PROGRAM) + " " + VERSION + "\n", false);
+            return done(EXIT_DONE, std::string(PROGRAM) + " " + HALVEX_VERSION_TEXT + "\n", false);
         if (word == "--simulate") {
             sawSimulate = true;
             options->access = &SIMULATED_ACCESS;

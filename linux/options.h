@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "linux/access.h"
+#include "board/access.h"
 #include "linux/sysfs_access.h"
 
 enum ExitStatus { EXIT_DONE = 0, EXIT_UNREACHABLE = 1, EXIT_NO_BOARD = 2, EXIT_USAGE = 64 };

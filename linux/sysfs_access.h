@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "linux/access.h"
+#include "board/access.h"
 
 extern const DriverAccess SYSFS_ACCESS;
 

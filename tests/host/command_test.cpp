@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "apply/apply_clock.h"
-#include "apply/command_line.h"
+#include "command/command_line.h"
 #include "sim_fixture.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "board/board_list.h"
-#include "driver/sim_machine.h"
+#include "sim/sim_machine.h"
 
 extern SimMachine g_machine;
 

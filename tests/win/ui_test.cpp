@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "board/board_list.h"
-#include "driver/sim_machine.h"
+#include "sim/sim_machine.h"
 #include "res/resource.h"
 #include "ui/halvex.h"
 

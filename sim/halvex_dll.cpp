@@ -1,5 +1,5 @@
 // The stand-in Halvex.dll: the seven driver operations over a simulated
-// machine whose boards come from the environment (driver/sim_driver.h), so
+// machine whose boards come from the environment (sim/sim_driver.h), so
 // that the program runs and is tested with no VSA-100 hardware. The state file
 // defaults to halvex-sim-state.txt in the temporary folder.
 #include <windows.h>
@@ -9,7 +9,7 @@
 #include <string>
 
 #include "board/driver.h"
-#include "driver/sim_driver.h"
+#include "sim/sim_driver.h"
 
 namespace {
 

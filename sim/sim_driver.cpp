@@ -1,4 +1,4 @@
-#include "driver/sim_driver.h"
+#include "sim/sim_driver.h"
 
 #include <cstdlib>
 

@@ -1,7 +1,7 @@
 // Binds the driver operations to one simulated machine, `g_machine`, for
 // programs that test the board and window code in-process.
 #include "board/driver.h"
-#include "driver/sim_machine.h"
+#include "sim/sim_machine.h"
 
 SimMachine g_machine;
 

@@ -1,4 +1,4 @@
-#include "apply/command_line.h"
+#include "command/command_line.h"
 
 #include "apply/whole_number.h"
 #include "board/pll.h"

@@ -1,4 +1,4 @@
-#include "driver/sim_machine.h"
+#include "sim/sim_machine.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,6 +1,6 @@
 // Binds the driver operations to the access method selected at run time.
 #include "board/driver.h"
-#include "linux/access.h"
+#include "board/access.h"
 
 namespace {
 const DriverAccess* g_access = nullptr;

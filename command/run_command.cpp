@@ -1,7 +1,7 @@
 // Halvex.exe with a command line: the clock written with no window, the
 // outcome told in a message box (none with /quiet) and in the exit code.
 #include "apply/apply_clock.h"
-#include "apply/command_line.h"
+#include "command/command_line.h"
 #include "board/board_list.h"
 #include "res/resource.h"
 #include "ui/halvex.h"

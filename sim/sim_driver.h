@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/sim_machine.h"
+#include "sim/sim_machine.h"
 
 constexpr const char* SIM_STATE_FILE_NAME = "halvex-sim-state.txt";
 // A real state is far smaller: a longer file fails to parse.

@@ -1,4 +1,4 @@
-#include "linux/sim_access.h"
+#include "sim/sim_access.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <cstdlib>
 
-#include "driver/sim_driver.h"
+#include "sim/sim_driver.h"
 
 namespace {
 
