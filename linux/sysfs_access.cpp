@@ -14,6 +14,7 @@
 #include <map>
 #include <memory>
 
+#include "board/board_list.h"
 #include "board/vsa100.h"
 
 using namespace vsa100;
@@ -28,7 +29,6 @@ constexpr uint64_t RESOURCE_MEM = 0x200;  // the kernel's IORESOURCE_MEM flag
 // size from 0 (0x0 0x1ffffff for 32 MiB), and its resourceN file would map
 // physical address 0.
 constexpr uint64_t RESOURCE_UNSET = 0x20000000;
-constexpr unsigned MAX_BUS_COUNT = 255;  // the interface's bus count is 8 bits
 constexpr int NOT_OPENED = -2;
 
 struct Bar {
@@ -386,9 +386,9 @@ struct Sysfs {
         char text[160];
         // An I/O BAR is named as such, assigned or not.
         if (!bar.isAssigned() && (bar.flags & RESOURCE_IO) == 0)
-            return "BAR0 is not assigned";
+            return boardReasonText(BoardReason::BarUnassigned);
         if (!bar.isMemory())
-            return "BAR0 is not a memory BAR";
+            return boardReasonText(BoardReason::BarNotMemory);
         if (bar.size() < needed) {
             snprintf(text, sizeof text,
                      "BAR0 (%" PRIu64 " MiB) is smaller than the register windows of its %u chips (%" PRIu64 " MiB)",
@@ -396,7 +396,7 @@ struct Sysfs {
             return text;
         }
         if (bar.start + needed > PHYSICAL_ADDRESS_LIMIT)
-            return "its chips' register windows lie past 4 GiB";
+            return boardReasonText(BoardReason::WindowsPast4GiB);
         const uint32_t configured = readConfig(device, PCI_BAR0, 4) & ~BAR_FLAG_MASK;
         if (configured != bar.start) {
             snprintf(text, sizeof text, "BAR0 reads 0x%08" PRIX32 " but the kernel placed it at 0x%08" PRIX64,
@@ -473,20 +473,25 @@ std::string sysfsBoardProblem(uint32_t pciAddress, unsigned chips, bool forWrite
     return machine().boardProblem(pciAddress, chips, forWrite);
 }
 
-std::string sysfsTakeFailure() {
-    std::vector<std::string>& failures = machine().failures;
-    const std::string first = failures.empty() ? "" : failures.front();
-    failures.clear();
-    return first;
+bool sysfsSetParameter(const char* name, const std::string& value) {
+    if (strcmp(name, SYSFS_PATH_PARAMETER) != 0)
+        return false;
+    machine().root = value;
+    return true;
+}
+
+std::string sysfsTakeFailure() { return takeFirstFailure(&machine().failures); }
+
+std::vector<std::string> sysfsTakeWarnings() {
+    std::vector<std::string> taken;
+    taken.swap(machine().unaddressable);
+    return taken;
 }
 
 }  // namespace
 
-const DriverAccess SYSFS_ACCESS = {
-    "sysfs",         sysfsOpen,    sysfsBusCount, sysfsReadWord,     sysfsReadDword,
-    sysfsWriteDword, sysfsMemRead, sysfsMemWrite, sysfsBoardProblem, sysfsTakeFailure,
+const BoardAccess SYSFS_ACCESS = {
+    "sysfs",        sysfsOpen,         sysfsBusCount,     sysfsReadWord,   sysfsReadDword,
+    sysfsWriteDword, sysfsMemRead,     sysfsMemWrite,     sysfsSetParameter, sysfsBoardProblem,
+    sysfsTakeFailure, sysfsTakeWarnings,
 };
-
-void sysfsSetRoot(const std::string& root) { machine().root = root; }
-
-const std::vector<std::string>& sysfsUnaddressable() { return machine().unaddressable; }
