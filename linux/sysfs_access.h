@@ -8,9 +8,10 @@
 #include "board/access.h"
 
 // Its one parameter: the tree, a folder holding devices/ (pciutils'
-// sysfs.path), /sys/bus/pci unless set. Its warnings: the VSA-100 devices the
-// driver interface cannot address (its PCI address has no domain and 8-bit
-// buses below 255), one text each.
+// sysfs.path), /sys/bus/pci unless set; set before open, it forgets whatever
+// the method found and opened in the tree before. Its warnings: the VSA-100
+// devices the driver interface cannot address (its PCI address has no domain
+// and 8-bit buses below 255), one text each.
 constexpr const char* SYSFS_PATH_PARAMETER = "path";
 constexpr const char* SYSFS_DEFAULT_ROOT = "/sys/bus/pci";
 

@@ -65,12 +65,15 @@ class Tree(unittest.TestCase):
         state = {}
         for d in self.devices:
             folder = os.path.join(self.root, "devices", d.name)
-            with open(os.path.join(folder, "config"), "rb") as f:
-                state[d.name] = f.read()
+            config = os.path.join(folder, "config")
+            if os.path.isfile(config):
+                with open(config, "rb") as f:
+                    state[d.name] = f.read()
             for index, start, size, flags in d.bars:
                 path = os.path.join(folder, f"resource{index}")
-                if os.path.exists(path):
-                    state[path] = [st.read_chip(self.root, d, c) for c in range(size // st.CHIP_WINDOW)] \
+                if os.path.isfile(path):
+                    state[path] = [st.read_chip(self.root, d, c) for c in range(min(size, os.path.getsize(path))
+                                                                              // st.CHIP_WINDOW)] \
                         if index == 0 else None
         return state
 
@@ -227,6 +230,79 @@ class Refusals(Tree):
         self.assertEqual((code, out), (1, f"1  0000:01:00.0  2 chips  cannot read the clock: cannot write {config}:"
                                           " Permission denied (run as root)\n"))
         self.assertEqual(self.snapshot(), before)
+
+
+class DamagedTrees(Tree):
+    """Trees a healthy kernel never shows, as --sysfs lets them come from
+    anywhere: every run ends with a message naming the file and the reason,
+    and a board found wanting gets no write at all."""
+
+    def damage(self, board, name, how):
+        path = os.path.join(self.root, "devices", board.name, name)
+        if how == "short":
+            os.truncate(path, 4096)
+        elif how in ("directory", "fifo"):
+            os.remove(path)
+            os.mkdir(path) if how == "directory" else os.mkfifo(path)
+        else:
+            with open(path, "w") as f:
+                f.write(how)
+        return path
+
+    def test_a_damaged_board_is_refused_and_the_others_written(self):
+        cases = [
+            ("resource0", "short", "cannot map {path}: the file holds 4096 bytes, fewer than its BAR's 67108864"),
+            ("resource0", "directory", "cannot open {path}: Is a directory"),
+            ("resource0", "fifo", "cannot map {path}: No such device"),
+            ("resource", "directory", "cannot read {path}: Is a directory"),
+            ("resource", "", "cannot read the BARs from {path}: line 1 (BAR0) is missing"),
+            ("resource", "0x00000000e0000000 0x00000000e3ffffff 0x0000000000000200\n",
+             "cannot read the BARs from {path}: line 2 (BAR1) is missing"),
+            ("resource", "0xe0000000 0xe3ffffff\n" + "0x0 0x0 0x0\n" * 5,
+             'cannot read the BARs from {path}: line 1 is not three hexadecimal numbers "0xSTART 0xEND 0xFLAGS"'),
+            ("resource", "  0xe0000000 0xe3ffffff 0x200\n" + "0x0 0x0 0x0\n" * 5,
+             'cannot read the BARs from {path}: line 1 is not three hexadecimal numbers "0xSTART 0xEND 0xFLAGS"'),
+        ]
+        for name, how, reason in cases:
+            with self.subTest(name=name, how=how):
+                self.setUp()
+                damaged = st.vsa100(0, 1, subsystem=0x0002)
+                good = st.vsa100(0, 2, bar0=0xD4000000, pll=0x3B05)
+                self.make([damaged, good])
+                path = self.damage(damaged, name, how)
+                before = self.snapshot()
+                code, out, err = self.halvex("set", "183")
+                self.assertEqual((code, out), (1, "2  0000:00:02.0  1 chip  183 MHz  (183.75 MHz)\n"))
+                self.assertEqual(err, "halvex: board 1 (0000:00:01.0): refused, nothing written: "
+                                      + reason.format(path=path) + "\n")
+                after = self.snapshot()
+                self.assertEqual(after[damaged.name], before[damaged.name])
+                if how != "short" and os.path.isfile(os.path.join(os.path.dirname(path), "resource0")):
+                    self.assertEqual(self.chips(damaged), [0xE721] * 2)
+                self.assertEqual(self.chips(good), [0x4B05])
+
+    def test_another_devices_unreadable_config_is_not_the_boards(self):
+        board = st.vsa100(0, 9)
+        other = st.Device(0, 7, 0x8086, 0x7111, function=1)
+        self.make([st.Device(0, 7, 0x8086, 0x7110), other, board])
+        self.damage(other, "config", "directory")
+        self.assertEqual(self.halvex("set", "183"), (0, "1  0000:00:09.0  1 chip  183 MHz  (183.75 MHz)\n", ""))
+
+    def test_a_board_whose_config_cannot_be_read_ends_the_run(self):
+        board = st.vsa100(0, 9)
+        self.make([board, st.vsa100(0, 10)])
+        path = self.damage(board, "config", "fifo")
+        before = self.snapshot()
+        self.assertEqual(self.halvex("set", "183"), (1, "", f"halvex: cannot read {path}: Illegal seek\n"))
+        self.assertEqual(self.snapshot(), before)
+        self.assertEqual(self.chips(board), [0xE721])
+
+    def test_names_the_kernel_does_not_make_are_not_devices(self):
+        self.make([st.vsa100(0, 9)])
+        devices = os.path.join(self.root, "devices")
+        for name in ("0000:00:0A.0", "00000:00:0a.0", "0000:0:0a.0", "0000:00:0a.0x", "0000:00:20.0", "0000:00:0a.8"):
+            shutil.copytree(os.path.join(devices, "0000:00:09.0"), os.path.join(devices, name))
+        self.assertEqual(self.halvex("list"), (0, "1  0000:00:09.0  1 chip  166 MHz  (166.81 MHz)\n", ""))
 
 
 class Apply(Tree):
