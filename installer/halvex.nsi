@@ -2,6 +2,7 @@
 ;
 ; Built by the Windows builds with makensis and these symbols (-D):
 ;   VERSION          the program's version, as in Add/Remove Programs
+;   VERSION_WORDS    the same as the four numbers of a version resource
 ;   PROGRAM          the built Halvex.exe
 ;   README LICENSE   its texts
 ;   STAND_IN         the stand-in Halvex.dll (simulated boards)
@@ -50,7 +51,7 @@ RequestExecutionLevel highest
 ShowInstDetails show
 ShowUninstDetails show
 
-VIProductVersion "${VERSION}.0.0"
+VIProductVersion "${VERSION_WORDS}"
 VIAddVersionKey ProductName "${PRODUCT}"
 VIAddVersionKey ProductVersion "${VERSION}"
 VIAddVersionKey FileVersion "${VERSION}"

@@ -1,5 +1,5 @@
 // The entry point: one instance at a time, start-up, then the message loop.
-#include "apply/command_line.h"
+#include "command/command_line.h"
 #include "res/resource.h"
 #include "ui/halvex.h"
 

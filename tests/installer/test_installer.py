@@ -5,7 +5,8 @@ menu, in the Startup folder and in the registry, and what the start-up
 shortcut does to the boards when it runs.
 
 usage: test_installer.py --arch amd64|i386 --prefix DIR --installer SETUP.EXE
-           --program HALVEX.EXE --stand-in HALVEX.DLL [--make-prefix] [CASE...]
+           --program HALVEX.EXE --stand-in HALVEX.DLL --version VERSION
+           [--make-prefix] [--screenshots DIR] [CASE...]
 
 CASE is a test class (BadSwitches, SilentInstall, InstallAgain, Uninstall,
 Pages, Shipped); none runs the first four. --make-prefix makes the prefix
@@ -129,7 +130,7 @@ class InstallerCase(unittest.TestCase):
         entry = entries[MACHINE.software + UNINSTALL_KEY + "halvex"]
         windows_folder = MACHINE.windows_path(folder)
         uninstaller = windows_folder + "\\Uninstall.exe"
-        expected = {"displayname": "Halvex", "displayversion": "1.00", "publisher": "[Ambrin]",
+        expected = {"displayname": "Halvex", "displayversion": ARGS.version, "publisher": "[Ambrin]",
                     "installlocation": windows_folder, "uninstallstring": f'"{uninstaller}"',
                     "quietuninstallstring": f'"{uninstaller}" /S', "displayicon": windows_folder + "\\Halvex.exe,0",
                     "nomodify": 1, "norepair": 1}
@@ -285,10 +286,9 @@ class Pages(InstallerCase):
     refuses a clock out of range and keeps the user on it, and what the pages
     chose is what gets installed."""
 
-    SETUP_TITLE = "Halvex 1.00 Setup"
-    UNINSTALL_TITLE = "Halvex 1.00 Uninstall"
-
     def setUp(self):
+        self.SETUP_TITLE = f"Halvex {ARGS.version} Setup"
+        self.UNINSTALL_TITLE = f"Halvex {ARGS.version} Uninstall"
         if not os.environ.get("DISPLAY"):
             self.skipTest("no X display")
         os.makedirs(ARGS.screenshots, exist_ok=True)
@@ -386,7 +386,7 @@ class Pages(InstallerCase):
 def main():
     global ARGS, MACHINE
     parser = argparse.ArgumentParser()
-    for option in ("--arch", "--prefix", "--installer", "--program", "--stand-in"):
+    for option in ("--arch", "--prefix", "--installer", "--program", "--stand-in", "--version"):
         parser.add_argument(option, required=True)
     parser.add_argument("--make-prefix", action="store_true")
     parser.add_argument("--screenshots", default="installer-pages")
