@@ -5,13 +5,13 @@
 #include <cstring>
 
 #include "board/pll.h"
+#include "board/vsa100.h"
 #include "fuzz/check.h"
 #include "linux/options.h"
 
 namespace {
 
 constexpr char SETTINGS_MARK = '\x1e';
-constexpr unsigned MAX_BOARD_NUMBER = 0xFFFF;
 
 bool startsWith(const std::string& text, const std::string& start) { return text.compare(0, start.size(), start) == 0; }
 
@@ -34,9 +34,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         outcome = readSettings(hasSettings ? clock.c_str() : nullptr, board, &options);
     const std::string words = std::string(reinterpret_cast<const char*>(data), size);
     if (outcome.goesOn()) {
-        FUZZ_CHECK(!options.set || (options.mhz >= MIN_CLOCK_MHZ && options.mhz <= MAX_CLOCK_MHZ), words);
-        FUZZ_CHECK(options.board <= MAX_BOARD_NUMBER, words);
-        FUZZ_CHECK(options.access != nullptr && !options.sysfsRoot.empty(), words);
+        const unsigned mhz = options.request.mhz;
+        FUZZ_CHECK(mhz == LIST_ONLY || (mhz >= MIN_CLOCK_MHZ && mhz <= MAX_CLOCK_MHZ), words);
+        FUZZ_CHECK(!options.apply || mhz != LIST_ONLY, words);
+        FUZZ_CHECK(options.request.board <= vsa100::MAX_BOARD_COUNT, words);
+        FUZZ_CHECK(options.access != nullptr, words);
+        FUZZ_CHECK(!options.parameter || !options.parameterValue.empty(), words);
         FUZZ_CHECK(outcome.text.empty(), words);
         return 0;
     }

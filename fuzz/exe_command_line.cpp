@@ -4,6 +4,7 @@
 
 #include "board/pll.h"
 #include "command/command_line.h"
+#include "command/outcome.h"
 #include "fuzz/check.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -16,13 +17,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     case CommandAction::BadCommandLine: {
         FUZZ_CHECK(request.problem != nullptr, line);
         FUZZ_CHECK(memchr(request.word, '\0', sizeof request.word) != nullptr, line);
-        // The message box formats the problem with the word into a buffer of
-        // twice a word's size: one %s and nothing else to format.
-        const char* format = strchr(request.problem, '%');
-        FUZZ_CHECK(format && format[1] == 's' && !strchr(format + 2, '%'), request.problem);
-        char text[COMMAND_WORD_SIZE * 2];
-        const int length = snprintf(text, sizeof text, request.problem, request.word);
-        FUZZ_CHECK(length > 0 && static_cast<size_t>(length) < sizeof text, line);
+        // The message box's text: the problem with the word, and the usage.
+        CommandMessage message;
+        describeRequest(request, &message);
+        FUZZ_CHECK(message.exitCode == EXIT_BAD_COMMAND_LINE && message.error, line);
+        FUZZ_CHECK(message.length > 0 && message.length < MESSAGE_SIZE, line);
+        FUZZ_CHECK(strlen(message.text) == static_cast<size_t>(message.length), line);
         break;
     }
     case CommandAction::OpenWindow:

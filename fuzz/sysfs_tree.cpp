@@ -286,14 +286,15 @@ uint32_t wordAt(const TreeState& state, const std::string& file, uint64_t offset
 }
 
 void run(unsigned mhz) {
-    sysfsSetRoot(g_root);
-    selectDriverAccess(&SYSFS_ACCESS);
+    SYSFS_ACCESS.setParameter(SYSFS_PATH_PARAMETER, g_root);
+    selectBoardAccess(&SYSFS_ACCESS);
     TreeState before = snapshot();
     if (DrvOpen() != 0) {
         FUZZ_CHECK(!SYSFS_ACCESS.takeFailure().empty(), "the driver failed with no reason");
         checkStep(before, snapshot(), 0, false, 0, "open");
         return;
     }
+    SYSFS_ACCESS.takeWarnings();
     BoardList boards;
     boards.detect();
     TreeState after = snapshot();
@@ -357,7 +358,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     removeTree();
     layOut(data, size);
     run(MIN_CLOCK_MHZ + static_cast<unsigned>(size % PLL_TABLE_SIZE));
-    sysfsSetRoot(SYSFS_DEFAULT_ROOT);  // the tree's files closed and unmapped
+    SYSFS_ACCESS.setParameter(SYSFS_PATH_PARAMETER, SYSFS_DEFAULT_ROOT);  // the tree's files closed, unmapped
     removeTree();
     return 0;
 }

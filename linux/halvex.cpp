@@ -10,17 +10,12 @@
 #include <cstring>
 #include <string>
 
-#include "board/board_list.h"
-#include "board/driver.h"
-#include "board/pll.h"
+#include "apply/apply_clock.h"
 #include "board/access.h"
+#include "board/board_list.h"
 #include "linux/options.h"
-#include "linux/sysfs_access.h"
 
 namespace {
-
-// What the board code's refusal of an unusable BAR0 means.
-const char NO_MEMORY_ADDRESS[] = "BAR0 holds no usable memory address";
 
 std::string addressText(uint32_t pciAddress) {
     char text[16];
@@ -33,30 +28,37 @@ void complain(unsigned number, uint32_t pciAddress, const std::string& reason) {
     fprintf(stderr, "%s: board %u (%s): %s\n", PROGRAM, number, addressText(pciAddress).c_str(), reason.c_str());
 }
 
-// A failure the access method kept during detection, before any board.
-bool complainOfFailures(const DriverAccess& access) {
+// A failure the access method kept, told; false when there was none.
+bool complainOfFailures(const BoardAccess& access) {
     const std::string failure = access.takeFailure();
     if (!failure.empty())
         fprintf(stderr, "%s: %s\n", PROGRAM, failure.c_str());
     return !failure.empty();
 }
 
+// The warnings of the method's open, then a failure of detection.
+bool detected(void* context) {
+    const BoardAccess& access = *static_cast<const BoardAccess*>(context);
+    for (const std::string& warning : access.takeWarnings())
+        fprintf(stderr, "%s: warning: %s\n", PROGRAM, warning.c_str());
+    return !complainOfFailures(access);
+}
+
 // Prints board `number`'s line; false (with the reason on the line and on
 // stderr) when its clock could not be read.
-bool printBoard(const BoardList& boards, unsigned number, const DriverAccess& access) {
+bool printBoard(const BoardList& boards, unsigned number, const BoardAccess& access) {
     const unsigned index = number - 1;
     const unsigned chips = boards.chipCountAt(index);
     const uint32_t address = boards.pciAddressAt(index);
     // The readout writes the command register: a board that cannot be read is
     // found out before that, as for a write, and left untouched.
     std::string reason = access.boardProblem(address, 1, false);
-    double mhz = 0.0;
+    ClockReading reading = {BoardReason::Usable, 0.0};
     if (reason.empty()) {
-        mhz = boards.readClockMHz(index);
+        reading = boards.readClock(index);
         reason = access.takeFailure();
-        // No PLL setting decodes to 0 MHz: 0.0 means the board code refused.
-        if (reason.empty() && mhz == 0.0)
-            reason = NO_MEMORY_ADDRESS;
+        if (reason.empty() && reading.reason != BoardReason::Usable)
+            reason = boardReasonText(reading.reason);
     }
     printf("%u  %s  %u chip%s  ", number, addressText(address).c_str(), chips, chips == 1 ? "" : "s");
     if (!reason.empty()) {
@@ -66,71 +68,77 @@ bool printBoard(const BoardList& boards, unsigned number, const DriverAccess& ac
         return false;
     }
     // Cut toward zero, as the window shows it.
-    printf("%u MHz  (%.2f MHz)\n", static_cast<unsigned>(mhz), mhz);
+    printf("%u MHz  (%.2f MHz)\n", static_cast<unsigned>(reading.mhz), reading.mhz);
     return true;
 }
 
-// Writes the clock into board `number`, then lists it; false when refused or
-// failed. A board that fails any check that can be made in advance gets no
-// write at all, its configuration space included.
-bool setBoard(const BoardList& boards, unsigned number, unsigned mhz, const DriverAccess& access) {
+const char REFUSED[] = "refused, nothing written: ";
+
+// Before a write, the method's own check of everything that can be known in
+// advance: a board failing it gets no write at all, its configuration space
+// included. A listing is checked as it prints.
+bool checkBoard(void* context, const BoardList& boards, unsigned number) {
+    const BoardAccess& access = *static_cast<const BoardAccess*>(context);
     const unsigned index = number - 1;
-    const uint32_t address = boards.pciAddressAt(index);
-    const std::string problem = access.boardProblem(address, boards.chipCountAt(index), true);
-    if (!problem.empty()) {
-        complain(number, address, "refused, nothing written: " + problem);
-        return false;
-    }
-    const bool written = boards.writeClock(mhz, index);
+    const std::string problem = access.boardProblem(boards.pciAddressAt(index), boards.chipCountAt(index), true);
+    if (!problem.empty())
+        complain(number, boards.pciAddressAt(index), REFUSED + problem);
+    return problem.empty();
+}
+
+// After the write (or its refusal by the board code), the board is listed.
+bool reportWrite(void* context, const BoardList& boards, unsigned number, BoardReason reason) {
+    const BoardAccess& access = *static_cast<const BoardAccess*>(context);
+    const uint32_t address = boards.pciAddressAt(number - 1);
     const std::string failure = access.takeFailure();
     if (!failure.empty()) {
         complain(number, address, failure);
         return false;
     }
-    if (!written) {
-        complain(number, address, std::string("refused, nothing written: ") + NO_MEMORY_ADDRESS);
+    if (reason != BoardReason::Usable) {
+        complain(number, address, REFUSED + std::string(boardReasonText(reason)));
         return false;
     }
     return printBoard(boards, number, access);
 }
 
+bool reportListed(void* context, const BoardList& boards, unsigned number, BoardReason) {
+    return printBoard(boards, number, *static_cast<const BoardAccess*>(context));
+}
+
 int run(const Options& options) {
-    const DriverAccess& access = *options.access;
-    selectDriverAccess(&access);
-    sysfsSetRoot(options.sysfsRoot);
-    if (DrvOpen() != 0) {
+    const BoardAccess& access = *options.access;
+    if (options.parameter && !access.setParameter(options.parameter, options.parameterValue)) {
+        fprintf(stderr, "%s: the %s method has no parameter %s\n", PROGRAM, access.name, options.parameter);
+        return EXIT_USAGE;
+    }
+    selectBoardAccess(&access);
+    const bool writes = options.request.mhz != LIST_ONLY;
+    ApplyHooks hooks;
+    hooks.context = const_cast<BoardAccess*>(&access);
+    hooks.detected = detected;
+    hooks.check = writes ? checkBoard : nullptr;
+    hooks.report = writes ? reportWrite : reportListed;
+    BoardList boards;
+    const ApplyOutcome outcome = applyClock(boards, options.request, hooks);
+    switch (outcome.status) {
+    case ApplyStatus::Done:
+        return EXIT_DONE;
+    case ApplyStatus::NoDriver:
         if (!complainOfFailures(access))
             fprintf(stderr, "%s: the %s driver did not open\n", PROGRAM, access.name);
         return EXIT_UNREACHABLE;
-    }
-    if (&access == &SYSFS_ACCESS)
-        for (const std::string& warning : sysfsUnaddressable())
-            fprintf(stderr, "%s: warning: %s\n", PROGRAM, warning.c_str());
-
-    BoardList boards;
-    const bool found = boards.detect();
-    if (complainOfFailures(access))
-        return EXIT_UNREACHABLE;
-    if (!found) {
+    case ApplyStatus::NoBoard:
         fprintf(stderr, "%s: no VSA-100 board found\n", PROGRAM);
         return EXIT_NO_BOARD;
-    }
-    const unsigned count = boards.count();
-    if (options.board > count) {
-        fprintf(stderr, "%s: no board %u: %u found\n%s", PROGRAM, options.board, count, USAGE);
+    case ApplyStatus::NoSuchBoard:
+        fprintf(stderr, "%s: no board %u: %u found\n%s", PROGRAM, options.request.board, outcome.boardCount, USAGE);
         return EXIT_USAGE;
+    case ApplyStatus::Stopped:
+    case ApplyStatus::Refused:
+        break;
     }
-
-    int status = EXIT_DONE;
-    for (unsigned number = 1; number <= count; ++number) {
-        if (options.board != 0 && number != options.board)
-            continue;
-        const bool ok =
-            options.set ? setBoard(boards, number, options.mhz, access) : printBoard(boards, number, access);
-        if (!ok)
-            status = EXIT_UNREACHABLE;
-    }
-    return status;
+    return EXIT_UNREACHABLE;
 }
 
 }  // namespace

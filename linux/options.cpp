@@ -5,7 +5,7 @@
 #include "apply/whole_number.h"
 #include "board/pll.h"
 #include "halvex_version.h"
-#include "sim/sim_access.h"
+#include "sim/posix_files.h"
 
 const char PROGRAM[] = "halvex";
 
@@ -22,7 +22,7 @@ const char HELP[] =
     "\n"
     "Commands:\n"
     "  list            each board: number, PCI address, chips, clock (the default)\n"
-    "  set MHZ         write the clock MHZ (50 to 220) into every chip of every\n"
+    "  set MHZ         write the clock MHZ (" CLOCK_RANGE_TEXT ") into every chip of every\n"
     "                  board, then list the boards written\n"
     "  apply           set the clock in CLOCK, only on board BOARD if that is\n"
     "                  not empty: the settings halvex.service passes from\n"
@@ -39,18 +39,7 @@ const char HELP[] =
     "refused, 2 no board found, 64 a bad command line or setting.\n"
     "Changing the clock may cause instability or damage the hardware.\n";
 
-constexpr unsigned MAX_BOARD_NUMBER = 0xFFFF;
-
-// A clock, from the command line or the settings: a whole number of MHz in
-// the table's range.
-bool parseClock(const char* text, unsigned* mhz) {
-    return parseWholeNumber(text, MAX_CLOCK_MHZ, mhz) && *mhz >= MIN_CLOCK_MHZ;
-}
-
-// A board number as list shows them, from 1.
-bool parseBoard(const char* text, unsigned* board) {
-    return parseWholeNumber(text, MAX_BOARD_NUMBER, board) && *board != 0;
-}
+const char NOT_A_CLOCK[] = "not a clock from " CLOCK_RANGE_TEXT " MHz";
 
 OptionsOutcome done(int status, const std::string& text, bool isError) {
     OptionsOutcome outcome;
@@ -92,7 +81,7 @@ OptionsOutcome parseOptions(int argc, const char* const* argv, Options* options)
             return done(EXIT_DONE, std::string(PROGRAM) + " " + HALVEX_VERSION_TEXT + "\n", false);
         if (word == "--simulate") {
             sawSimulate = true;
-            options->access = &SIMULATED_ACCESS;
+            options->access = simulatedAccess(&POSIX_SIM_FILES);
             continue;
         }
         const char* value;
@@ -102,14 +91,15 @@ OptionsOutcome parseOptions(int argc, const char* const* argv, Options* options)
             if (sawSysfs)
                 return usageError("--sysfs given twice");
             sawSysfs = true;
-            options->sysfsRoot = value;
+            options->parameter = SYSFS_PATH_PARAMETER;
+            options->parameterValue = value;
             continue;
         }
         if (isOption(argc, argv, &i, "--board", "-b", &value)) {
             if (sawBoard)
                 return usageError("--board given twice");
             sawBoard = true;
-            if (!value || !parseBoard(value, &options->board))
+            if (!value || !parseBoardNumber(value, &options->request.board))
                 return usageError(std::string("not a board number: '") + (value ? value : "") + "'");
             continue;
         }
@@ -117,13 +107,12 @@ OptionsOutcome parseOptions(int argc, const char* const* argv, Options* options)
             return usageError("unknown option '" + word + "'");
         if (!sawCommand && (word == "list" || word == "set" || word == "apply")) {
             sawCommand = true;
-            options->set = word == "set";
             options->apply = word == "apply";
-            if (options->set) {
+            if (word == "set") {
                 if (i + 1 >= argc)
                     return usageError("set needs a clock in MHz");
-                if (!parseClock(argv[++i], &options->mhz))
-                    return usageError(std::string("not a clock from 50 to 220 MHz: '") + argv[i] + "'");
+                if (!parseClock(argv[++i], &options->request.mhz))
+                    return usageError(std::string(NOT_A_CLOCK) + ": '" + argv[i] + "'");
             }
             continue;
         }
@@ -140,11 +129,10 @@ OptionsOutcome readSettings(const char* clock, const char* board, Options* optio
     if (!clock || !*clock)
         return done(EXIT_DONE, std::string(PROGRAM) + ": no clock set (CLOCK is empty or unset), nothing written\n",
                     false);
-    if (!parseClock(clock, &options->mhz))
-        return done(EXIT_USAGE,
-                    std::string(PROGRAM) + ": CLOCK is not a clock from 50 to 220 MHz: '" + clock + "'\n", true);
-    if (options->board == 0 && board && *board && !parseBoard(board, &options->board))
+    if (!parseClock(clock, &options->request.mhz))
+        return done(EXIT_USAGE, std::string(PROGRAM) + ": CLOCK is " + NOT_A_CLOCK + ": '" + clock + "'\n", true);
+    if (options->request.board == ALL_BOARDS && board && *board &&
+        !parseBoardNumber(board, &options->request.board))
         return done(EXIT_USAGE, std::string(PROGRAM) + ": BOARD is not a board number: '" + board + "'\n", true);
-    options->set = true;
     return OptionsOutcome();
 }

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "apply/apply_clock.h"
 #include "board/access.h"
 #include "linux/sysfs_access.h"
 
@@ -14,12 +15,12 @@ extern const char PROGRAM[];
 extern const char USAGE[];
 
 struct Options {
-    bool set = false;
     bool apply = false;
-    unsigned mhz = 0;
-    unsigned board = 0;  // 0: every board
-    const DriverAccess* access = &SYSFS_ACCESS;
-    std::string sysfsRoot = SYSFS_DEFAULT_ROOT;
+    ApplyRequest request;  // LIST_ONLY unless set or apply
+    const BoardAccess* access = &SYSFS_ACCESS;
+    // The method's own parameter, as --sysfs gives it; no name: none.
+    const char* parameter = nullptr;
+    std::string parameterValue;
 };
 
 // Go on (status < 0), or end with `status` once `text` is shown: on stderr

@@ -15,6 +15,7 @@
 #include <map>
 #include <memory>
 
+#include "board/board_list.h"
 #include "board/vsa100.h"
 #include "linux/sysfs_text.h"
 
@@ -29,7 +30,6 @@ constexpr uint64_t RESOURCE_MEM = 0x200;  // the kernel's IORESOURCE_MEM flag
 // size from 0 (0x0 0x1ffffff for 32 MiB), and its resourceN file would map
 // physical address 0.
 constexpr uint64_t RESOURCE_UNSET = 0x20000000;
-constexpr unsigned MAX_BUS_COUNT = 255;  // the interface's bus count is 8 bits
 constexpr int NOT_OPENED = -2;
 // A tree from elsewhere may hold a named pipe where a file should be: opened
 // without waiting for a writer, it fails at the first read, as it should.
@@ -448,9 +448,9 @@ struct Sysfs {
         char text[160];
         // An I/O BAR is named as such, assigned or not.
         if (!bar.isAssigned() && (bar.flags & RESOURCE_IO) == 0)
-            return "BAR0 is not assigned";
+            return boardReasonText(BoardReason::BarUnassigned);
         if (!bar.isMemory())
-            return "BAR0 is not a memory BAR";
+            return boardReasonText(BoardReason::BarNotMemory);
         if (bar.size() < needed) {
             snprintf(text, sizeof text,
                      "BAR0 (%" PRIu64 " MiB) is smaller than the register windows of its %u chips (%" PRIu64 " MiB)",
@@ -458,7 +458,7 @@ struct Sysfs {
             return text;
         }
         if (bar.start + needed > PHYSICAL_ADDRESS_LIMIT)
-            return "its chips' register windows lie past 4 GiB";
+            return boardReasonText(BoardReason::WindowsPast4GiB);
         const std::string overlap = overlappingBar(device, bar.start, needed);
         if (!overlap.empty())
             return "BAR0 overlaps " + overlap;
@@ -540,20 +540,26 @@ std::string sysfsBoardProblem(uint32_t pciAddress, unsigned chips, bool forWrite
     return machine().boardProblem(pciAddress, chips, forWrite);
 }
 
-std::string sysfsTakeFailure() {
-    std::vector<std::string>& failures = machine().failures;
-    const std::string first = failures.empty() ? "" : failures.front();
-    failures.clear();
-    return first;
+bool sysfsSetParameter(const char* name, const std::string& value) {
+    if (strcmp(name, SYSFS_PATH_PARAMETER) != 0)
+        return false;
+    // A new tree: whatever was found and opened in the one before is let go.
+    instance() = std::make_unique<Sysfs>(value);
+    return true;
+}
+
+std::string sysfsTakeFailure() { return takeFirstFailure(&machine().failures); }
+
+std::vector<std::string> sysfsTakeWarnings() {
+    std::vector<std::string> taken;
+    taken.swap(machine().unaddressable);
+    return taken;
 }
 
 }  // namespace
 
-const DriverAccess SYSFS_ACCESS = {
-    "sysfs",         sysfsOpen,    sysfsBusCount, sysfsReadWord,     sysfsReadDword,
-    sysfsWriteDword, sysfsMemRead, sysfsMemWrite, sysfsBoardProblem, sysfsTakeFailure,
+const BoardAccess SYSFS_ACCESS = {
+    "sysfs",        sysfsOpen,         sysfsBusCount,     sysfsReadWord,   sysfsReadDword,
+    sysfsWriteDword, sysfsMemRead,     sysfsMemWrite,     sysfsSetParameter, sysfsBoardProblem,
+    sysfsTakeFailure, sysfsTakeWarnings,
 };
-
-void sysfsSetRoot(const std::string& root) { instance() = std::make_unique<Sysfs>(root); }
-
-const std::vector<std::string>& sysfsUnaddressable() { return machine().unaddressable; }

@@ -462,13 +462,45 @@ class Elsewhere(unittest.TestCase):
                              (0, "2  0000:01:00.0  2 chips  183 MHz  (183.75 MHz)\n", ""))
             self.assertEqual(run("--simulate", "list", env=env)[1].splitlines()[1],
                              "2  0000:01:00.0  2 chips  183 MHz  (183.75 MHz)")
-            no_bar = dict(env, HALVEX_SIM_BOARDS="0:1:4:0:0xE721")
-            code, out, err = run("--simulate", "set", "183", env=no_bar)
-            self.assertEqual((code, out), (1, ""))
-            self.assertEqual(err, "halvex: board 1 (0000:00:01.0): refused, nothing written:"
-                                  " BAR0 holds no usable memory address\n")
             self.assertEqual(run("--simulate", env=dict(env, HALVEX_SIM_BOARDS="none")),
                              (2, "", "halvex: no VSA-100 board found\n"))
+
+    def test_each_refusal_names_its_reason(self):
+        """Simulated boards the board code refuses, under every command, with
+        the exact output and every driver call made after detection."""
+        at = "board 1 (0000:00:01.0)"
+        bar0 = "DrvPciReadDword 0x00000008 0x00000010 = "
+        cmd = "DrvPciReadDword 0x00000008 0x00000004 = 0x02300000"
+        enable = "DrvPciWriteDword 0x00000008 0x00000004 0x02300003 = 0x00000000"
+        boards = {
+            "unassigned": ("0:1:4:0:0xE721", "BAR0 is not assigned", bar0 + "0x00000000"),
+            "io": ("0:1:4:0xE001:0xE721", "BAR0 is not a memory BAR", bar0 + "0x0000E001"),
+            "past 4 GiB": ("0:1:1:0xFC000000:0x3B05", "its chips' register windows lie past 4 GiB",
+                           bar0 + "0xFC000000"),
+        }
+        commands = {"set": (("set", "183"), {}), "apply": (("apply",), {"CLOCK": "183"}), "list": (("list",), {})}
+        for (name, (layout, reason, read_bar0)), (command, (args, settings)) in (
+                (b, c) for b in boards.items() for c in commands.items()):
+            with self.subTest(board=name, command=command), tempfile.TemporaryDirectory() as folder:
+                log = os.path.join(folder, "calls.log")
+                env = dict({"CLOCK": None, "BOARD": None}, HALVEX_SIM_BOARDS=layout, HALVEX_SIM_STATE="none",
+                           HALVEX_SIM_LOG=log, **settings)
+                code, out, err = run("--simulate", *args, env=env)
+                with open(log) as f:
+                    calls = [line.split(" ", 1)[1] for line in f.read().splitlines()
+                             if line.split()[1] in ("DrvPciReadDword", "DrvPciWriteDword",
+                                                    "DrvMemReadDword", "DrvMemWriteDword")]
+                if command != "list":
+                    self.assertEqual((code, out, err), (1, "", f"halvex: {at}: refused, nothing written: {reason}\n"))
+                    self.assertEqual(calls, [read_bar0])
+                elif name == "past 4 GiB":  # chip 0 can still be read
+                    self.assertEqual((code, out, err), (0, "1  0000:00:01.0  4 chips  145 MHz  (145.57 MHz)\n", ""))
+                    self.assertEqual(calls, [read_bar0, cmd, enable,
+                                             "DrvMemReadDword 0xFC000044 = 0x00003B05"])
+                else:
+                    self.assertEqual((code, out, err), (1, f"1  0000:00:01.0  1 chip  cannot read the clock: {reason}\n",
+                                                        f"halvex: {at}: cannot read the clock: {reason}\n"))
+                    self.assertEqual(calls, [read_bar0])
 
     def test_help_and_version(self):
         self.assertEqual(run("--version"), (0, "halvex 1.00\n", ""))
