@@ -464,6 +464,8 @@ class Elsewhere(unittest.TestCase):
                              "2  0000:01:00.0  2 chips  183 MHz  (183.75 MHz)")
             self.assertEqual(run("--simulate", env=dict(env, HALVEX_SIM_BOARDS="none")),
                              (2, "", "halvex: no VSA-100 board found\n"))
+            self.assertEqual(run("--simulate", "set", "183", env=dict(env, HALVEX_SIM_OPEN="5")),
+                             (1, "", "halvex: the simulated access method did not open\n"))
 
     def test_each_refusal_names_its_reason(self):
         """Simulated boards the board code refuses, under every command, with
