@@ -36,6 +36,11 @@ SetCompressor /SOLID lzma
 ; Exit code for a bad /CLOCK, /BOARD or unknown switch, as Halvex.exe's own
 ; for a bad command line: nothing was installed.
 !define EXIT_BAD_SWITCH 4
+; Exit code when Halvex is running and the user (or /S) did not close it:
+; nothing was changed.
+!define EXIT_HALVEX_RUNNING 3
+; The class of Halvex's window, as its resources name it.
+!define WINDOW_CLASS "Halvex"
 ; No machine can list more boards than PCI has device slots: 256 buses of 32.
 !define BOARD_LIMIT 8192
 
@@ -110,6 +115,19 @@ Page custom StartupPageShow StartupPageLeave
 
 !include startup_page.nsh
 
+; A running Halvex.exe can be neither replaced nor removed: the user closes
+; it first, or nothing is changed. Silent, nothing is changed at once.
+!macro CloseHalvexFirst
+    ${Do}
+        FindWindow $0 "${WINDOW_CLASS}"
+        ${IfThen} $0 == 0 ${|} ${ExitDo} ${|}
+        ${If} ${Cmd} `MessageBox MB_ICONEXCLAMATION|MB_RETRYCANCEL "${TEXT_HALVEX_RUNNING}" /SD IDCANCEL IDCANCEL`
+            SetErrorLevel ${EXIT_HALVEX_RUNNING}
+            Quit
+        ${EndIf}
+    ${Loop}
+!macroend
+
 Section "${TEXT_PROGRAM_SECTION}" SecProgram
     SectionIn RO
     SetOutPath "$INSTDIR"
@@ -180,6 +198,7 @@ SectionEnd
 
 Function .onInit
     Call ReadSwitches
+    !insertmacro CloseHalvexFirst
     UserInfo::GetAccountType
     Pop $0
     ${If} $0 == "Admin"
@@ -230,6 +249,7 @@ FunctionEnd
 ; The uninstaller works in the context its installer chose: all users when
 ; the all-users entry names this folder.
 Function un.onInit
+    !insertmacro CloseHalvexFirst
     ReadRegStr $0 HKLM "${UNINSTALL_KEY}" "InstallLocation"
     ${If} $0 == $INSTDIR
         SetShellVarContext all
