@@ -53,6 +53,9 @@ InstallDir "${PROGRAMS_FOLDER}\${PRODUCT}"
 ; Administrators get the elevation prompt and install for all users; anyone
 ; else installs for themselves.
 RequestExecutionLevel highest
+; A file that cannot be written is retried or ends the installation (exit
+; code 2), never skipped: an install missing a file would report success.
+AllowSkipFiles off
 ShowInstDetails show
 ShowUninstDetails show
 
