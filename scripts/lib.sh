@@ -8,6 +8,9 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 BUILD_PACKAGES="cmake make g++ libgtest-dev googletest g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64
     g++-i686-linux-gnu nsis"
 RUN_PACKAGES="wine wine64 fonts-wine xvfb xauth imagemagick fonts-liberation x11-utils xdotool"
+# clang with libFuzzer and the sanitizers' runtime, llvm-cov and llvm-profdata
+# for the fuzz targets and their coverage.
+FUZZ_PACKAGES="clang libclang-rt-14-dev llvm"
 CHECK_PACKAGES="python3 python3-pefile pciutils util-linux lintian bash-completion systemd"
 
 log() { printf '== %s\n' "$*"; }

@@ -12,7 +12,7 @@ set -uo pipefail
 source "$(dirname "$0")/lib.sh"
 cd "$ROOT"
 
-install_packages $BUILD_PACKAGES $RUN_PACKAGES $CHECK_PACKAGES || exit 1
+install_packages $BUILD_PACKAGES $RUN_PACKAGES $CHECK_PACKAGES $FUZZ_PACKAGES || exit 1
 
 SUMMARY=()
 FAILED=0
@@ -39,7 +39,7 @@ suite() {
 
 build_all() {
     local preset
-    for preset in host linux64 linux32 win32 win64; do
+    for preset in host fuzz linux64 linux32 win32 win64; do
         configure_and_build "$preset" || return 1
     done
 }
@@ -49,6 +49,8 @@ if ! build_all; then
 fi
 
 suite host ctest --preset host -j "$(nproc)" --timeout 300
+# Every fuzz target replays its corpus, then fuzzes for a bounded time.
+suite fuzz ctest --preset fuzz -j "$(nproc)" --timeout 300
 suite linux64 ctest --preset linux64 -LE vm --timeout 300
 if ensure_i386_command; then
     HALVEX_I386=$I386_MODE suite linux32 ctest --preset linux32 --timeout 600
