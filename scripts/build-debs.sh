@@ -10,7 +10,6 @@
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 
-DEB_PACKAGES="dpkg-dev debhelper cmake make g++ bash-completion crossbuild-essential-i386"
 VERSION=1.00
 
 # What the command's build reads, as paths in the checkout.
