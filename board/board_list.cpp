@@ -14,16 +14,14 @@ namespace {
 
 constexpr unsigned INITIAL_CAPACITY = 4;
 
-// Reads BAR0 into `base`; false when it holds no usable memory address:
-// unassigned (0) or an I/O-space BAR, whose value is a port number. Either
-// would aim the PLL access at RAM or at physical page 0. Read before anything
-// is written, so that a board refused here is left exactly as it was: turning
-// on decoding of an unassigned BAR would make the board answer at address 0.
-bool registerBase(uint32_t pciAddress, uint32_t* base) {
-    const uint32_t bar0 = DrvPciReadDword(pciAddress, PCI_BAR0);
-    *base = bar0 & ~BAR_FLAG_MASK;
-    return (bar0 & BAR_IO_SPACE) == 0 && *base != 0;
-}
+const char* const REASON_TEXTS[] = {
+    "usable",
+    "no such board",
+    "not a clock from " CLOCK_RANGE_TEXT " MHz",
+    "BAR0 is not assigned",
+    "BAR0 is not a memory BAR",
+    "its chips' register windows lie past 4 GiB",
+};
 
 // Turns on I/O and memory decoding: a board the firmware left disabled does
 // not answer at its BAR.
@@ -105,31 +103,70 @@ uint32_t BoardList::pciAddressAt(unsigned index) const {
     return record ? record->pciAddress : 0;
 }
 
-double BoardList::readClockMHz(unsigned index) const {
-    const BoardRecord* record = at(index);
-    uint32_t base;
-    if (!record || !registerBase(record->pciAddress, &base))
-        return 0.0;
-    enableDecoding(record->pciAddress);
-    // All chips of a board run from the same setting; chip 0 speaks for them.
-    return pllFrequencyMHz(DrvMemReadDword(base + REG_PLL_CONTROL));
+const char* boardReasonText(BoardReason reason) { return REASON_TEXTS[static_cast<unsigned>(reason)]; }
+
+// Reads BAR0 into `base` and says whether the first `chips` register windows
+// behind it can be reached. An unassigned BAR (0) or an I/O-space BAR, whose
+// value is a port number, would aim the PLL access at RAM or at physical page
+// 0; a board claiming more chips than its BAR0 leaves room for below 4 GiB
+// would have the last windows wrap around to low physical memory (RAM). Read
+// before anything is written, so that a board refused here is left exactly as
+// it was: turning on decoding of an unassigned BAR would make the board answer
+// at address 0.
+BoardReason BoardList::registerBase(const BoardRecord* record, unsigned chips, uint32_t* base) const {
+    if (!record)
+        return BoardReason::NoSuchBoard;
+    const uint32_t bar0 = DrvPciReadDword(record->pciAddress, PCI_BAR0);
+    *base = bar0 & ~BAR_FLAG_MASK;
+    if (bar0 & BAR_IO_SPACE)
+        return BoardReason::BarNotMemory;
+    if (*base == 0)
+        return BoardReason::BarUnassigned;
+    if (uint64_t(*base) + uint64_t(chips) * CHIP_WINDOW_SIZE > PHYSICAL_ADDRESS_LIMIT)
+        return BoardReason::WindowsPast4GiB;
+    return BoardReason::Usable;
 }
 
-bool BoardList::writeClock(unsigned mhz, unsigned index) const {
+// The checks of a write, in the order they cost: the clock and the index need
+// no driver call.
+BoardReason BoardList::examine(unsigned mhz, unsigned index, uint32_t* base) const {
     if (mhz < MIN_CLOCK_MHZ || mhz > MAX_CLOCK_MHZ)
-        return false;
+        return BoardReason::ClockOutOfRange;
     const BoardRecord* record = at(index);
+    return registerBase(record, record ? record->chipCount : 0, base);
+}
+
+BoardReason BoardList::check(unsigned mhz, unsigned index) const {
     uint32_t base;
-    if (!record || !registerBase(record->pciAddress, &base))
-        return false;
-    // A board claiming more chips than its BAR0 leaves room for below 4 GiB
-    // would have the last windows wrap around to low physical memory (RAM):
-    // such a write is refused whole, before anything is written.
-    if (uint64_t(base) + uint64_t(record->chipCount) * CHIP_WINDOW_SIZE > PHYSICAL_ADDRESS_LIMIT)
-        return false;
+    return examine(mhz, index, &base);
+}
+
+ClockReading BoardList::readClock(unsigned index) const {
+    uint32_t base;
+    // Chip 0's window lies below 4 GiB wherever a 32-bit BAR0 puts it.
+    const BoardReason reason = registerBase(at(index), 1, &base);
+    if (reason != BoardReason::Usable)
+        return {reason, 0.0};
+    enableDecoding(at(index)->pciAddress);
+    // All chips of a board run from the same setting; chip 0 speaks for them.
+    return {reason, pllFrequencyMHz(DrvMemReadDword(base + REG_PLL_CONTROL))};
+}
+
+double BoardList::readClockMHz(unsigned index) const { return readClock(index).mhz; }
+
+BoardReason BoardList::programClock(unsigned mhz, unsigned index) const {
+    uint32_t base;
+    const BoardReason reason = examine(mhz, index, &base);
+    if (reason != BoardReason::Usable)
+        return reason;
+    const BoardRecord* record = at(index);
     enableDecoding(record->pciAddress);
     const uint32_t value = PllTable[mhz - MIN_CLOCK_MHZ];
     for (uint32_t chip = 0; chip < record->chipCount; ++chip)
         DrvMemWriteDword(base + REG_PLL_CONTROL + chip * CHIP_WINDOW_SIZE, value);
-    return true;
+    return reason;
+}
+
+bool BoardList::writeClock(unsigned mhz, unsigned index) const {
+    return programClock(mhz, index) == BoardReason::Usable;
 }

@@ -4,8 +4,15 @@
 
 #include <cstdint>
 
-constexpr unsigned MIN_CLOCK_MHZ = 50;
-constexpr unsigned MAX_CLOCK_MHZ = 220;
+// The clock range, as numbers and as the text messages give it ("50 to 220").
+#define HALVEX_MIN_CLOCK 50
+#define HALVEX_MAX_CLOCK 220
+#define HALVEX_TEXT_OF(number) #number
+#define HALVEX_TEXT(number) HALVEX_TEXT_OF(number)
+#define CLOCK_RANGE_TEXT HALVEX_TEXT(HALVEX_MIN_CLOCK) " to " HALVEX_TEXT(HALVEX_MAX_CLOCK)
+
+constexpr unsigned MIN_CLOCK_MHZ = HALVEX_MIN_CLOCK;
+constexpr unsigned MAX_CLOCK_MHZ = HALVEX_MAX_CLOCK;
 constexpr unsigned DEFAULT_CLOCK_MHZ = 166;
 constexpr unsigned PLL_TABLE_SIZE = MAX_CLOCK_MHZ - MIN_CLOCK_MHZ + 1;
 

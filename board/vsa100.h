@@ -25,6 +25,10 @@ constexpr uint32_t BAR_FLAG_MASK = 0xF;
 constexpr uint32_t BAR_IO_SPACE = 0x1;
 
 constexpr unsigned DEVICES_PER_BUS = 32;
+// The driver's bus count is 8 bits: buses 0 to 254 can be scanned, so no list
+// holds more boards than there are slots on them.
+constexpr unsigned MAX_BUS_COUNT = 255;
+constexpr unsigned MAX_BOARD_COUNT = MAX_BUS_COUNT * DEVICES_PER_BUS;
 
 // Each chip of a board decodes its own 32 MiB register window behind BAR0.
 constexpr uint32_t CHIP_WINDOW_SIZE = 0x2000000;

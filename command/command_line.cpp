@@ -1,12 +1,8 @@
 #include "command/command_line.h"
 
 #include "apply/whole_number.h"
-#include "board/pll.h"
 
 namespace {
-
-// Far above any clock or board number, far below where an unsigned wraps.
-constexpr unsigned NUMBER_CEILING = 1000000;
 
 bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
@@ -117,16 +113,10 @@ CommandRequest parseCommandLine(const char* arguments) {
             return bad(request, "Word too long: %s...", separate);
         else
             return bad(request, "%s needs a number", name);
-        unsigned number = 0;
-        if (isClock) {
-            if (!parseWholeNumber(value, NUMBER_CEILING, &number) || number < MIN_CLOCK_MHZ || number > MAX_CLOCK_MHZ)
-                return bad(request, "Not a clock from 50 to 220 MHz: \"%s\"", value);
-            request.mhz = number;
-        } else {
-            if (!parseWholeNumber(value, NUMBER_CEILING, &number) || number == 0)
-                return bad(request, "Not a board number: \"%s\"", value);
-            request.board = number;
-        }
+        if (isClock && !parseClock(value, &request.mhz))
+            return bad(request, "Not a clock from " CLOCK_RANGE_TEXT " MHz: \"%s\"", value);
+        if (!isClock && !parseBoardNumber(value, &request.board))
+            return bad(request, "Not a board number: \"%s\"", value);
     }
     if (sawBoard && !sawClock)
         return bad(request, "%s needs /clock", "/board");

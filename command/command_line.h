@@ -9,9 +9,10 @@
 // the host tests read command lines with it too.
 #pragma once
 
+#include "apply/apply_clock.h"
+
 enum class CommandAction { OpenWindow, ApplyClock, ShowUsage, BadCommandLine };
 
-constexpr unsigned ALL_BOARDS = 0;
 constexpr unsigned COMMAND_WORD_SIZE = 64;
 
 struct CommandRequest {

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,25 +15,31 @@
 #include <map>
 #include <memory>
 
+#include "board/board_list.h"
 #include "board/vsa100.h"
+#include "linux/sysfs_text.h"
 
 using namespace vsa100;
 
 namespace {
 
 constexpr uint32_t ABSENT = 0xFFFFFFFF;  // what nobody answering reads as
-constexpr unsigned BAR_COUNT = 6;
 constexpr uint64_t RESOURCE_IO = 0x100;   // the kernel's IORESOURCE_IO flag
 constexpr uint64_t RESOURCE_MEM = 0x200;  // the kernel's IORESOURCE_MEM flag
 // IORESOURCE_UNSET: the kernel gave the BAR no address. It still shows its
 // size from 0 (0x0 0x1ffffff for 32 MiB), and its resourceN file would map
 // physical address 0.
 constexpr uint64_t RESOURCE_UNSET = 0x20000000;
-constexpr unsigned MAX_BUS_COUNT = 255;  // the interface's bus count is 8 bits
 constexpr int NOT_OPENED = -2;
+// A tree from elsewhere may hold a named pipe where a file should be: opened
+// without waiting for a writer, it fails at the first read, as it should.
+constexpr int OPEN_FLAGS = O_CLOEXEC | O_NONBLOCK;
 
-struct Bar {
-    uint64_t start = 0, end = 0, flags = 0;
+// The kernel shows a `resource` file as a 4 KiB page; the six BAR lines lie
+// well within it.
+constexpr size_t RESOURCE_TEXT_SIZE = 4096;
+
+struct Bar : ResourceRange {
     bool isAssigned() const { return start != 0 && (flags & RESOURCE_UNSET) == 0; }
     bool isMemory() const { return isAssigned() && (flags & RESOURCE_MEM) != 0 && end > start; }
     uint64_t size() const { return end - start + 1; }
@@ -41,6 +48,7 @@ struct Bar {
 struct Mapping {
     bool tried = false;
     volatile uint8_t* base = nullptr;
+    size_t length = 0;
     bool writable = false;
     std::string error;  // why it is not mapped, or not writable
 };
@@ -56,10 +64,9 @@ struct BoardFiles {
     Mapping mappings[BAR_COUNT];
 };
 
-struct Device {
-    std::string name;  // "DDDD:BB:DD.F"
+struct Device : PciName {
+    std::string name;  // "dddd:bb:ss.f"
     std::string path;  // <root>/devices/<name>
-    unsigned domain = 0, bus = 0, slot = 0, function = 0;
     int configFd = NOT_OPENED;
     // Vendor in the low half, device in the high half; read once.
     bool identified = false;
@@ -74,28 +81,8 @@ struct Device {
     }
 };
 
-// Up to `digits` hexadecimal digits, then `end`; false on anything else.
-bool parseHex(const char** text, int digits, char end, unsigned* value) {
-    *value = 0;
-    const char* p = *text;
-    for (; p < *text + digits && isxdigit(static_cast<unsigned char>(*p)); ++p)
-        *value = *value * 16 +
-                 static_cast<unsigned>(isdigit(static_cast<unsigned char>(*p)) ? *p - '0' : (*p | 0x20) - 'a' + 10);
-    if (p == *text || *p != end)
-        return false;
-    *text = p + 1;
-    return true;
-}
-
-// A device folder's name, "DDDD:BB:DD.F" (the domain may have more digits).
-bool parseName(const char* name, Device* device) {
-    return parseHex(&name, 8, ':', &device->domain) && parseHex(&name, 2, ':', &device->bus) &&
-           parseHex(&name, 2, '.', &device->slot) && parseHex(&name, 1, '\0', &device->function) &&
-           device->slot <= 0x1F && device->function <= 7;
-}
-
 struct Sysfs {
-    std::string root = SYSFS_DEFAULT_ROOT;
+    std::string root;
     int devicesFd = -1;  // <root>/devices
     std::vector<std::unique_ptr<Device>> devices;
     std::map<uint32_t, Device*> addressable;  // domain 0, buses below 255
@@ -103,8 +90,25 @@ struct Sysfs {
     std::vector<std::string> failures;
     unsigned busCount = 0;
 
-    // A board's files and mappings are opened once and kept for the run; the
-    // process's end releases them.
+    // A board's files and mappings are opened once and kept for the run.
+    explicit Sysfs(const std::string& tree) : root(tree) {}
+    Sysfs(const Sysfs&) = delete;
+    Sysfs& operator=(const Sysfs&) = delete;
+    ~Sysfs() {
+        for (auto& device : devices) {
+            if (device->configFd >= 0)
+                close(device->configFd);
+            if (!device->files)
+                continue;
+            if (device->files->configWriteFd >= 0)
+                close(device->files->configWriteFd);
+            for (const Mapping& mapping : device->files->mappings)
+                if (mapping.base)
+                    munmap(const_cast<uint8_t*>(mapping.base), mapping.length);
+        }
+        if (devicesFd >= 0)
+            close(devicesFd);
+    }
 
     // "<what> <path>: <system error>", with what the user can do about it
     // where the cause can be told.
@@ -160,7 +164,7 @@ struct Sysfs {
     int configFd(Device& device) {
         if (device.configFd == NOT_OPENED) {
             // Opened relative to the devices folder: one short path to walk.
-            device.configFd = openat(devicesFd, (device.name + "/config").c_str(), O_RDONLY | O_CLOEXEC);
+            device.configFd = openat(devicesFd, (device.name + "/config").c_str(), O_RDONLY | OPEN_FLAGS);
             if (device.configFd < 0)
                 fail("cannot read", device.path + "/config", errno, &device);
         }
@@ -209,7 +213,7 @@ struct Sysfs {
         BoardFiles& files = device.board();
         if (files.configWriteFd == NOT_OPENED) {
             const std::string path = device.path + "/config";
-            files.configWriteFd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+            files.configWriteFd = ::open(path.c_str(), O_WRONLY | OPEN_FLAGS);
             if (files.configWriteFd < 0)
                 files.configWriteError = describe("cannot write", path, errno, &device);
         }
@@ -239,15 +243,25 @@ struct Sysfs {
             return files.resourceError.empty();
         files.resourceRead = true;
         const std::string path = device.path + "/resource";
-        FILE* file = fopen(path.c_str(), "re");
-        if (!file) {
-            files.resourceError = describe("cannot read", path, errno, &device);
+        std::string text(RESOURCE_TEXT_SIZE, '\0');
+        const int fd = ::open(path.c_str(), O_RDONLY | OPEN_FLAGS);
+        const ssize_t got = fd < 0 ? -1 : pread(fd, &text[0], text.size(), 0);
+        const int error = errno;
+        if (fd >= 0)
+            close(fd);
+        if (got < 0) {
+            files.resourceError = describe("cannot read", path, error, &device);
             return false;
         }
-        for (Bar& bar : files.bars)
-            if (fscanf(file, "%" SCNx64 " %" SCNx64 " %" SCNx64, &bar.start, &bar.end, &bar.flags) != 3)
-                break;
-        fclose(file);
+        text.resize(static_cast<size_t>(got));
+        ResourceRange ranges[BAR_COUNT];
+        const std::string problem = parseResourceLines(text, ranges);
+        if (!problem.empty()) {
+            files.resourceError = "cannot read the BARs from " + path + ": " + problem;
+            return false;
+        }
+        for (unsigned i = 0; i < BAR_COUNT; ++i)
+            static_cast<ResourceRange&>(files.bars[i]) = ranges[i];
         return true;
     }
 
@@ -275,7 +289,7 @@ struct Sysfs {
                 break;
             }
             auto device = std::make_unique<Device>();
-            if (!parseName(entry->d_name, device.get()))
+            if (!parsePciName(entry->d_name, device.get()))
                 continue;
             device->name = entry->d_name;
             device->path = folder + "/" + device->name;
@@ -313,13 +327,15 @@ struct Sysfs {
         return 0;
     }
 
-    // The word at `physicalAddress` inside a memory BAR of a VSA-100 device,
-    // mapped once for the run; nullptr (and a failure kept) otherwise.
+    // The word at `physicalAddress` inside a memory BAR of a VSA-100 board,
+    // mapped once for the run; nullptr (and a failure kept) otherwise. Only
+    // the boards detection found are looked at: reading any other device
+    // here could only add that device's failures to the board's.
     volatile uint32_t* word(uint32_t physicalAddress, bool forWrite, const char* operation) {
-        for (auto& device : devices) {
-            if (!isVsa100(*device))
+        for (const auto& entry : addressable) {
+            Device* device = entry.second;
+            if (!device->identified || !isVsa100(*device) || !readResource(*device))
                 continue;
-            readResource(*device);
             for (unsigned i = 0; i < BAR_COUNT; ++i) {
                 const Bar& bar = device->board().bars[i];
                 if (!bar.isMemory() || physicalAddress < bar.start || uint64_t(physicalAddress) + 3 > bar.end)
@@ -352,17 +368,23 @@ struct Sysfs {
         mapping.tried = true;
         const std::string path = device.path + "/resource" + std::to_string(index);
         mapping.writable = true;
-        int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+        int fd = ::open(path.c_str(), O_RDWR | OPEN_FLAGS);
         const int writeError = errno;
         if (fd < 0 && (errno == EACCES || errno == EPERM || errno == EROFS)) {
             mapping.writable = false;
-            fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+            fd = ::open(path.c_str(), O_RDONLY | OPEN_FLAGS);
         }
         if (fd < 0) {
             mapping.error = describe("cannot open", path, errno, &device);
             return mapping;
         }
-        void* base = mmap(nullptr, device.board().bars[index].size(), PROT_READ | (mapping.writable ? PROT_WRITE : 0),
+        const uint64_t size = device.board().bars[index].size();
+        mapping.error = mappingProblem(fd, path, size);
+        if (!mapping.error.empty()) {
+            close(fd);
+            return mapping;
+        }
+        void* base = mmap(nullptr, static_cast<size_t>(size), PROT_READ | (mapping.writable ? PROT_WRITE : 0),
                           MAP_SHARED, fd, 0);
         const int error = errno;
         close(fd);
@@ -371,9 +393,31 @@ struct Sysfs {
             return mapping;
         }
         mapping.base = static_cast<volatile uint8_t*>(base);
+        mapping.length = static_cast<size_t>(size);
         if (!mapping.writable)
             mapping.error = describe("cannot write", path, writeError, &device);
         return mapping;
+    }
+
+    // Why the BAR file `fd` cannot be mapped whole, "" when it can. The
+    // kernel sizes a BAR's file as the BAR; a file shorter than that (a tree
+    // from elsewhere) would kill the process with SIGBUS at the first access
+    // past its end.
+    static std::string mappingProblem(int fd, const std::string& path, uint64_t size) {
+        char text[128];
+        struct stat status;
+        if (fstat(fd, &status) != 0)
+            return "cannot map " + path + ": " + strerror(errno);
+        if (size > SIZE_MAX) {
+            snprintf(text, sizeof text, ": the BAR (%" PRIu64 " MiB) is larger than this program can map", size >> 20);
+            return "cannot map " + path + text;
+        }
+        if (S_ISREG(status.st_mode) && static_cast<uint64_t>(status.st_size) < size) {
+            snprintf(text, sizeof text, ": the file holds %" PRIu64 " bytes, fewer than its BAR's %" PRIu64,
+                     static_cast<uint64_t>(status.st_size), size);
+            return "cannot map " + path + text;
+        }
+        return "";
     }
 
     // Whether BAR0 holds the chips' register windows where the board code
@@ -386,9 +430,9 @@ struct Sysfs {
         char text[160];
         // An I/O BAR is named as such, assigned or not.
         if (!bar.isAssigned() && (bar.flags & RESOURCE_IO) == 0)
-            return "BAR0 is not assigned";
+            return boardReasonText(BoardReason::BarUnassigned);
         if (!bar.isMemory())
-            return "BAR0 is not a memory BAR";
+            return boardReasonText(BoardReason::BarNotMemory);
         if (bar.size() < needed) {
             snprintf(text, sizeof text,
                      "BAR0 (%" PRIu64 " MiB) is smaller than the register windows of its %u chips (%" PRIu64 " MiB)",
@@ -396,7 +440,7 @@ struct Sysfs {
             return text;
         }
         if (bar.start + needed > PHYSICAL_ADDRESS_LIMIT)
-            return "its chips' register windows lie past 4 GiB";
+            return boardReasonText(BoardReason::WindowsPast4GiB);
         const uint32_t configured = readConfig(device, PCI_BAR0, 4) & ~BAR_FLAG_MASK;
         if (configured != bar.start) {
             snprintf(text, sizeof text, "BAR0 reads 0x%08" PRIX32 " but the kernel placed it at 0x%08" PRIX64,
@@ -426,10 +470,12 @@ struct Sysfs {
     }
 };
 
-Sysfs& machine() {
-    static Sysfs instance;
-    return instance;
+std::unique_ptr<Sysfs>& instance() {
+    static std::unique_ptr<Sysfs> sysfs = std::make_unique<Sysfs>(SYSFS_DEFAULT_ROOT);
+    return sysfs;
 }
+
+Sysfs& machine() { return *instance(); }
 
 uint32_t sysfsOpen() { return machine().open(); }
 
@@ -473,20 +519,26 @@ std::string sysfsBoardProblem(uint32_t pciAddress, unsigned chips, bool forWrite
     return machine().boardProblem(pciAddress, chips, forWrite);
 }
 
-std::string sysfsTakeFailure() {
-    std::vector<std::string>& failures = machine().failures;
-    const std::string first = failures.empty() ? "" : failures.front();
-    failures.clear();
-    return first;
+bool sysfsSetParameter(const char* name, const std::string& value) {
+    if (strcmp(name, SYSFS_PATH_PARAMETER) != 0)
+        return false;
+    // A new tree: whatever was found and opened in the one before is let go.
+    instance() = std::make_unique<Sysfs>(value);
+    return true;
+}
+
+std::string sysfsTakeFailure() { return takeFirstFailure(&machine().failures); }
+
+std::vector<std::string> sysfsTakeWarnings() {
+    std::vector<std::string> taken;
+    taken.swap(machine().unaddressable);
+    return taken;
 }
 
 }  // namespace
 
-const DriverAccess SYSFS_ACCESS = {
-    "sysfs",         sysfsOpen,    sysfsBusCount, sysfsReadWord,     sysfsReadDword,
-    sysfsWriteDword, sysfsMemRead, sysfsMemWrite, sysfsBoardProblem, sysfsTakeFailure,
+const BoardAccess SYSFS_ACCESS = {
+    "sysfs",        sysfsOpen,         sysfsBusCount,     sysfsReadWord,   sysfsReadDword,
+    sysfsWriteDword, sysfsMemRead,     sysfsMemWrite,     sysfsSetParameter, sysfsBoardProblem,
+    sysfsTakeFailure, sysfsTakeWarnings,
 };
-
-void sysfsSetRoot(const std::string& root) { machine().root = root; }
-
-const std::vector<std::string>& sysfsUnaddressable() { return machine().unaddressable; }

@@ -5,17 +5,14 @@
 // outside a memory BAR of a VSA-100 device is refused.
 #pragma once
 
-#include <string>
-#include <vector>
-
 #include "board/access.h"
 
-extern const DriverAccess SYSFS_ACCESS;
-
-// The tree: a folder holding devices/ (pciutils' sysfs.path). Set before open.
+// Its one parameter: the tree, a folder holding devices/ (pciutils'
+// sysfs.path), /sys/bus/pci unless set; set before open, it forgets whatever
+// the method found and opened in the tree before. Its warnings: the VSA-100
+// devices the driver interface cannot address (its PCI address has no domain
+// and 8-bit buses below 255), one text each.
+constexpr const char* SYSFS_PATH_PARAMETER = "path";
 constexpr const char* SYSFS_DEFAULT_ROOT = "/sys/bus/pci";
-void sysfsSetRoot(const std::string& root);
 
-// After open: the VSA-100 devices the driver interface cannot address (its
-// PCI address has no domain and 8-bit buses below 255), one text each.
-const std::vector<std::string>& sysfsUnaddressable();
+extern const BoardAccess SYSFS_ACCESS;

@@ -1,19 +1,20 @@
 #!/usr/bin/env bash
 # Builds the Linux command's Debian packages the Debian way (dpkg-buildpackage
-# with debhelper, from linux/debian): build/halvex_1.00_amd64.deb natively and
-# build/halvex_1.00_i386.deb cross-built with the i386 cross tool chain.
+# with debhelper, from linux/debian): build/halvex_VERSION_amd64.deb natively and
+# build/halvex_VERSION_i386.deb cross-built with the i386 cross tool chain.
 # Installs what it needs. Each build runs in a staging copy of the sources
-# (build/deb-ARCH/halvex-1.00, linux/debian at its top as debian/), so nothing
+# (build/deb-ARCH/halvex-VERSION, linux/debian at its top as debian/), so nothing
 # the build writes lands in the checkout; its log is build/deb-ARCH/build.log.
 #
 #   bash scripts/build-debs.sh [ARCH...]     (default: amd64 i386)
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 
-VERSION=1.00
+# The version CMakeLists.txt defines, which the changelog must state too.
+VERSION=$(sed -n 's/^set(HALVEX_VERSION \(.*\))$/\1/p' "$ROOT/CMakeLists.txt")
 
 # What the command's build reads, as paths in the checkout.
-SOURCES=(CMakeLists.txt LICENSE board apply sim linux)
+SOURCES=(CMakeLists.txt LICENSE cmake/HalvexVersion.cmake res/version.h.in board apply sim linux)
 
 build_deb() {  # arch
     local arch=$1 work="$ROOT/build/deb-$1"

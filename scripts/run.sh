@@ -37,7 +37,7 @@ wine_window_manager N
 log "no display: starting Halvex under Xvfb ($DISPLAY)"
 "$WINE64" "$EXE" >/dev/null 2>&1 &
 for _ in $(seq 100); do
-    geometry=$(xwininfo -root -tree | grep '"Halvex ver.1.00"' | head -n 1 || true)
+    geometry=$(xwininfo -root -tree | grep '"Halvex ver\.' | head -n 1 || true)
     [ -n "$geometry" ] && break
     sleep 0.2
 done
@@ -49,5 +49,5 @@ sleep 1  # let it paint
 # "... 240x240+0+0 ...": the whole window, frame and caption drawn by Wine.
 read -r w h x y < <(sed -E 's/.* ([0-9]+)x([0-9]+)\+([0-9]+)\+([0-9]+) .*/\1 \2 \3 \4/' <<<"$geometry")
 import -window root -crop "${w}x${h}+${x}+${y}" +repage "$SHOT"
-xdotool search --name 'Halvex ver.1.00' windowclose >/dev/null 2>&1 || wineserver -k
+xdotool search --name '^Halvex ver\.' windowclose >/dev/null 2>&1 || wineserver -k
 log "screenshot of the main window: $SHOT"

@@ -1,14 +1,15 @@
-// The stand-in Halvex.dll: the seven driver operations over a simulated
-// machine whose boards come from the environment (sim/sim_driver.h), so
-// that the program runs and is tested with no VSA-100 hardware. The state file
-// defaults to halvex-sim-state.txt in the temporary folder.
+// The stand-in Halvex.dll: the simulated machine whose boards come from the
+// environment (sim/sim_driver.h), its files kept with Windows calls, so that
+// the program runs and is tested with no VSA-100 hardware. Its exports are the
+// board code's binding (board/access_binding.cpp) to that machine. The state
+// file defaults to halvex-sim-state.txt in the temporary folder.
 #include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
-#include "board/driver.h"
+#include "board/access.h"
 #include "sim/sim_driver.h"
 
 namespace {
@@ -64,21 +65,10 @@ void appendLine(const std::string& path, const std::string& text) {
 
 unsigned long processId() { return GetCurrentProcessId(); }
 
-const SimFiles WINDOWS_FILES = {readSmallFile, replaceFile, appendLine, processId};
+const SimFiles WINDOWS_FILES = {readSmallFile, replaceFile, appendLine, processId, defaultStatePath};
 
-SimDriver& driver() {
-    static SimDriver instance(WINDOWS_FILES, defaultStatePath());
-    return instance;
-}
+// Selected as the library loads, before any export can be called; the
+// machine itself is set up at the first call.
+const bool g_selected = (selectBoardAccess(simulatedAccess(&WINDOWS_FILES)), true);
 
 }  // namespace
-
-extern "C" {
-uint32_t DRVAPI DrvOpen(void) { return driver().open(); }
-uint8_t DRVAPI DrvPciBusCount(void) { return driver().pciBusCount(); }
-uint16_t DRVAPI DrvPciReadWord(uint32_t a, uint32_t o) { return driver().pciReadWord(a, o); }
-uint32_t DRVAPI DrvPciReadDword(uint32_t a, uint32_t o) { return driver().pciReadDword(a, o); }
-uint32_t DRVAPI DrvPciWriteDword(uint32_t a, uint32_t o, uint32_t v) { return driver().pciWriteDword(a, o, v); }
-uint32_t DRVAPI DrvMemReadDword(uint32_t p) { return driver().memReadDword(p); }
-uint32_t DRVAPI DrvMemWriteDword(uint32_t p, uint32_t v) { return driver().memWriteDword(p, v); }
-}

@@ -1,7 +1,7 @@
-// The simulated machine as a driver: the seven operations over a SimMachine
-// set up from the environment, with its state file and call log, the same for
-// the stand-in Halvex.dll and for the Linux command's simulated method. Only
-// the files are the platform's part (SimFiles).
+// The simulated machine set up from the environment, with its state file and
+// call log: the access method the stand-in Halvex.dll exports and the Linux
+// command's `--simulate` picks. Only the files are the platform's part
+// (SimFiles).
 //
 //   HALVEX_SIM_BOARDS  boards, "bus:device:subsystem:bar0:pll;..." or "none";
 //                      unset: a 1-chip board on bus 0, a 2-chip board on bus 1
@@ -17,9 +17,8 @@
 #pragma once
 
 #include <string>
-#include <vector>
 
-#include "sim/sim_machine.h"
+struct BoardAccess;
 
 constexpr const char* SIM_STATE_FILE_NAME = "halvex-sim-state.txt";
 // A real state is far smaller: a longer file fails to parse.
@@ -34,32 +33,9 @@ struct SimFiles {
     // Appends one line in one write, so several processes share the file.
     void (*appendLine)(const std::string& path, const std::string& line);
     unsigned long (*processId)();
+    // Where the state is kept when HALVEX_SIM_STATE is unset.
+    std::string (*defaultStatePath)();
 };
 
-class SimDriver {
-public:
-    SimDriver(const SimFiles& files, const std::string& defaultStatePath);
-
-    uint32_t open();
-    uint8_t pciBusCount();
-    uint16_t pciReadWord(uint32_t pciAddress, uint32_t offset);
-    uint32_t pciReadDword(uint32_t pciAddress, uint32_t offset);
-    uint32_t pciWriteDword(uint32_t pciAddress, uint32_t offset, uint32_t value);
-    uint32_t memReadDword(uint32_t physicalAddress);
-    uint32_t memWriteDword(uint32_t physicalAddress, uint32_t value);
-
-    // The state files that could not be written since the last call, taken.
-    std::vector<std::string> takeFailures();
-
-private:
-    SimMachine& registers();
-    uint32_t logged(uint32_t result);
-    uint32_t saved(uint32_t result);
-
-    const SimFiles& files_;
-    SimMachine machine_;
-    std::string layout_;     // the board description, which tags the state
-    std::string logPath_;    // "" for none
-    std::string statePath_;  // "" for none
-    std::vector<std::string> failures_;
-};
+// The environment's machine over `files`, set up at its first call.
+const BoardAccess* simulatedAccess(const SimFiles* files);

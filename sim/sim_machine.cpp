@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "board/access.h"
 #include "board/vsa100.h"
 
 using namespace vsa100;
@@ -120,7 +121,14 @@ uint32_t* SimMachine::registerAt(uint32_t physicalAddress) {
 
 uint32_t SimMachine::record(DrvOp op, uint32_t a0, uint32_t a1, uint32_t a2, uint32_t result) {
     calls.push_back({op, {a0, a1, a2}, result});
+    if (keeper)
+        keeper->recorded(*this, op == DrvOp::PciWriteDword || op == DrvOp::MemWriteDword);
     return result;
+}
+
+void SimMachine::refresh() {
+    if (keeper)
+        keeper->refresh(*this);
 }
 
 uint32_t SimMachine::open() { return record(DrvOp::Open, 0, 0, 0, openStatus); }
@@ -145,12 +153,14 @@ uint16_t SimMachine::pciReadWord(uint32_t pciAddress, uint32_t offset) {
 }
 
 uint32_t SimMachine::pciReadDword(uint32_t pciAddress, uint32_t offset) {
+    refresh();
     return record(DrvOp::PciReadDword, pciAddress, offset, 0, configDword(pciAddress, offset));
 }
 
 // Only the command half of offset 0x04 is writable; the status half is the
 // device's own.
 uint32_t SimMachine::pciWriteDword(uint32_t pciAddress, uint32_t offset, uint32_t value) {
+    refresh();
     SimBoard* board = boardAt(pciAddress);
     if (board && offset == PCI_COMMAND)
         board->command = (board->command & 0xFFFF0000) | (value & 0xFFFF);
@@ -158,11 +168,13 @@ uint32_t SimMachine::pciWriteDword(uint32_t pciAddress, uint32_t offset, uint32_
 }
 
 uint32_t SimMachine::memReadDword(uint32_t physicalAddress) {
+    refresh();
     const uint32_t* reg = registerAt(physicalAddress);
     return record(DrvOp::MemReadDword, physicalAddress, 0, 0, reg ? *reg : ABSENT);
 }
 
 uint32_t SimMachine::memWriteDword(uint32_t physicalAddress, uint32_t value) {
+    refresh();
     if (uint32_t* reg = registerAt(physicalAddress))
         *reg = value;
     return record(DrvOp::MemWriteDword, physicalAddress, value, 0, 0);
@@ -235,4 +247,38 @@ bool SimMachine::loadState(const std::string& text, const std::string& layout) {
     }
     boards = restored;
     return true;
+}
+
+namespace {
+
+SimMachine& (*g_simulated)() = nullptr;
+
+uint32_t simOpen() { return g_simulated().open(); }
+uint8_t simBusCount() { return g_simulated().pciBusCount(); }
+uint16_t simReadWord(uint32_t a, uint32_t o) { return g_simulated().pciReadWord(a, o); }
+uint32_t simReadDword(uint32_t a, uint32_t o) { return g_simulated().pciReadDword(a, o); }
+uint32_t simWriteDword(uint32_t a, uint32_t o, uint32_t v) { return g_simulated().pciWriteDword(a, o, v); }
+uint32_t simMemRead(uint32_t p) { return g_simulated().memReadDword(p); }
+uint32_t simMemWrite(uint32_t p, uint32_t v) { return g_simulated().memWriteDword(p, v); }
+
+bool simSetParameter(const char*, const std::string&) { return false; }
+
+// Each simulated chip decodes exactly its own window, always reachable; a
+// BAR0 the board code cannot use is refused there, before any write.
+std::string simBoardProblem(uint32_t, unsigned, bool) { return ""; }
+
+std::string simTakeFailure() { return takeFirstFailure(&g_simulated().failures); }
+
+std::vector<std::string> simTakeWarnings() { return {}; }
+
+const BoardAccess SIMULATED_ACCESS = {
+    "simulated",     simOpen,    simBusCount, simReadWord,     simReadDword,   simWriteDword,
+    simMemRead,      simMemWrite, simSetParameter, simBoardProblem, simTakeFailure, simTakeWarnings,
+};
+
+}  // namespace
+
+const BoardAccess* simMachineAccess(SimMachine& (*machine)()) {
+    g_simulated = machine;
+    return &SIMULATED_ACCESS;
 }

@@ -36,6 +36,18 @@ struct SimBoard {
     uint32_t pciAddress() const { return (bus << 8) | (device << 3); }
 };
 
+class SimMachine;
+struct BoardAccess;
+
+// What a machine whose registers are shared with other processes (through a
+// file, sim_driver.cpp) does around its calls: `refresh` before each call that
+// reads or writes a register the file keeps, `recorded` after every call
+// (the latest one last in `calls`), told whether it wrote.
+struct SimKeeper {
+    void (*refresh)(SimMachine& machine);
+    void (*recorded)(SimMachine& machine, bool wrote);
+};
+
 class SimMachine {
 public:
     // Answers of DrvOpen and DrvPciBusCount. The bus counts are returned in
@@ -44,6 +56,9 @@ public:
     std::vector<uint32_t> busCounts;
     std::vector<SimBoard> boards;
     std::vector<DrvCall> calls;
+    const SimKeeper* keeper = nullptr;
+    // What the keeper could not do (a state file not written), until taken.
+    std::vector<std::string> failures;
 
     // Adds a board of the chip count its subsystem identifier stands for,
     // every chip's pllControl set to `pll`.
@@ -75,6 +90,12 @@ private:
     uint32_t* registerAt(uint32_t physicalAddress);
     uint32_t configDword(uint32_t pciAddress, uint32_t offset);
     uint32_t record(DrvOp op, uint32_t a0, uint32_t a1, uint32_t a2, uint32_t result);
+    void refresh();
 
     size_t busCountCalls_ = 0;
 };
+
+// The simulated machine as an access method: the seven operations on the
+// machine `machine` returns, asked at every call. One such machine serves a
+// process at a time.
+const BoardAccess* simMachineAccess(SimMachine& (*machine)());

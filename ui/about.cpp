@@ -1,12 +1,13 @@
 // The About box: the program's name, version and the maker's lines, painted
 // over the window colour; OK, Enter, Escape and the close box end it.
+#include "halvex_version.h"
 #include "ui/halvex.h"
 
 namespace {
 
 const PaintedText ABOUT_TEXTS[] = {
     {&fontBold, 65, 10, "[Ambrin]"},           {&fontBold, 39, 25, "Tessaly"},
-    {&fontBold, 62, 38, "version 1.00"},       {&fontText, 10, 58, "Copyright (C) 2026 [Ambrin]"},
+    {&fontBold, 62, 38, "version " HALVEX_VERSION_TEXT},       {&fontText, 10, 58, "Copyright (C) 2026 [Ambrin]"},
     {&fontText, 10, 72, "halvex@example.org"}, {&fontText, 10, 86, "http://www.example.org/halvex/"},
 };
 

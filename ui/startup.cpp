@@ -3,6 +3,7 @@
 #include "board/board_list.h"
 #include "board/driver.h"
 #include "board/pll.h"
+#include "command/outcome.h"
 #include "res/resource.h"
 #include "ui/halvex.h"
 
@@ -52,9 +53,9 @@ int InitInstance(HINSTANCE instance, int showCommand) {
         return 0;
     CreateControls();
     if (DrvOpen() != 0)
-        return FailStartup("Unable to load driver!");
+        return FailStartup(NO_DRIVER_TEXT);
     if (!g_boards.detect())
-        return FailStartup("Unable to detect VSA100 hardware!");
+        return FailStartup(NO_BOARD_TEXT);
     FillBoardList();
     ShowBoardClock(0);
     ShowWindow(g_mainWindow, showCommand);

@@ -112,7 +112,9 @@ TEST_F(Clock, WriteRefusesClocksOutsideTheRange) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.mhz);
         g_machine.calls.clear();
-        EXPECT_EQ(boards_.writeClock(c.mhz, 0), c.accepted);
+        EXPECT_EQ(boards_.check(c.mhz, 0), c.accepted ? BoardReason::Usable : BoardReason::ClockOutOfRange);
+        EXPECT_EQ(g_machine.calls.size(), c.accepted ? 1u : 0u);  // BAR0
+        EXPECT_EQ(boards_.programClock(c.mhz, 0), c.accepted ? BoardReason::Usable : BoardReason::ClockOutOfRange);
         EXPECT_EQ(countCalls(DrvOp::MemWriteDword), c.accepted ? 1u : 0u);
         EXPECT_EQ(g_machine.calls.empty(), !c.accepted);
     }
@@ -124,8 +126,12 @@ TEST_F(Clock, BadIndexTouchesNoHardware) {
     EXPECT_FALSE(empty.writeClock(166, 0));
     addBoard(0x0004, 0xE721);
     EXPECT_EQ(boards_.readClockMHz(1), 0.0);
+    EXPECT_EQ(boards_.readClock(1).reason, BoardReason::NoSuchBoard);
     EXPECT_FALSE(boards_.writeClock(166, 1));
-    EXPECT_FALSE(boards_.writeClock(49, 1));
+    EXPECT_EQ(boards_.check(166, 1), BoardReason::NoSuchBoard);
+    EXPECT_EQ(boards_.programClock(166, 1), BoardReason::NoSuchBoard);
+    // The clock is looked at first.
+    EXPECT_EQ(boards_.programClock(49, 1), BoardReason::ClockOutOfRange);
     EXPECT_FALSE(boards_.writeClock(100, ~0u));
     EXPECT_TRUE(g_machine.calls.empty());
 }
@@ -135,16 +141,29 @@ TEST_F(Clock, BadIndexTouchesNoHardware) {
 // the value happens to name. Nor to a configuration write: decoding switched
 // on for an unassigned BAR makes the board answer at address 0.
 TEST_F(Clock, UnusableBarMeansOnlyTheBarIsRead) {
-    for (uint32_t bar0 : {0x00000000u, 0x00000008u, 0x0000E001u, 0xD8000001u, 0xFFFFFFFFu}) {
-        SCOPED_TRACE(bar0);
+    const struct {
+        uint32_t bar0;
+        BoardReason reason;
+    } cases[] = {
+        {0x00000000, BoardReason::BarUnassigned}, {0x00000008, BoardReason::BarUnassigned},
+        {0x0000E001, BoardReason::BarNotMemory},  {0xD8000001, BoardReason::BarNotMemory},
+        {0xFFFFFFFF, BoardReason::BarNotMemory},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.bar0);
         g_machine = SimMachine();
         BoardList boards;
-        g_machine.addBoard(0, 0, 0x0002, bar0, 0xE721);
+        g_machine.addBoard(0, 0, 0x0002, c.bar0, 0xE721);
         ASSERT_TRUE(boards.detect());
         g_machine.calls.clear();
         EXPECT_EQ(boards.readClockMHz(0), 0.0);
         EXPECT_FALSE(boards.writeClock(166, 0));
-        EXPECT_EQ(g_machine.calls, (std::vector<DrvCall>{readDword(0, 0x10, bar0), readDword(0, 0x10, bar0)}));
+        const ClockReading reading = boards.readClock(0);
+        EXPECT_EQ(reading.reason, c.reason);
+        EXPECT_EQ(reading.mhz, 0.0);
+        EXPECT_EQ(boards.check(166, 0), c.reason);
+        EXPECT_EQ(boards.programClock(166, 0), c.reason);
+        EXPECT_EQ(g_machine.calls, std::vector<DrvCall>(5, readDword(0, 0x10, c.bar0)));
         EXPECT_EQ(g_machine.boards[0].command, 0x02300000u);
     }
 }
@@ -173,9 +192,11 @@ TEST_F(Clock, WriteRefusesChipWindowsPast4GiB) {
         g_machine.addBoard(0, 0, c.subsystem, c.bar0, 0x3B05);
         ASSERT_TRUE(boards.detect());
         g_machine.calls.clear();
-        EXPECT_EQ(boards.writeClock(166, 0), c.accepted);
+        EXPECT_EQ(boards.check(166, 0), c.accepted ? BoardReason::Usable : BoardReason::WindowsPast4GiB);
+        EXPECT_EQ(boards.programClock(166, 0), c.accepted ? BoardReason::Usable : BoardReason::WindowsPast4GiB);
         EXPECT_EQ(countCalls(DrvOp::MemWriteDword), c.accepted ? g_machine.boards[0].pllControl.size() : 0u);
         EXPECT_EQ(countCalls(DrvOp::PciWriteDword), c.accepted ? 1u : 0u);
+        EXPECT_EQ(boards.readClock(0).reason, BoardReason::Usable);
         EXPECT_EQ(static_cast<unsigned>(boards.readClockMHz(0)), c.accepted ? 166u : 145u);
     }
 }

@@ -1,9 +1,12 @@
 // Halvex.exe's command line, and the windowless apply over the simulated
 // machine: every write it makes, and what it refuses before writing anything.
+#include <algorithm>
 #include <cstring>
+#include <string>
 
 #include "apply/apply_clock.h"
 #include "command/command_line.h"
+#include "command/outcome.h"
 #include "sim_fixture.h"
 
 namespace {
@@ -101,10 +104,20 @@ protected:
         g_machine.addBoard(2, 5, 0x0002, 0xC0000000, 0x4405);
     }
 
-    ApplyOutcome run(const char* line) {
+    // Halvex.exe's command line carried out as run_command does, with no box.
+    CommandMessage run(const char* line) {
         const CommandRequest request = parseCommandLine(line);
-        EXPECT_EQ(request.action, A::ApplyClock);
-        return applyClock(boards_, request);
+        CommandMessage message;
+        if (request.action != A::ApplyClock) {
+            describeRequest(request, &message);
+            return message;
+        }
+        ApplyRequest apply;
+        apply.mhz = request.mhz;
+        apply.board = request.board;
+        outcome_ = applyClock(boards_, apply, refusalHooks(&message));
+        describeOutcome(request, outcome_, &message);
+        return message;
     }
 
     std::vector<DrvCall> memoryWrites() const {
@@ -114,13 +127,16 @@ protected:
                 writes.push_back(call);
         return writes;
     }
+
+    ApplyOutcome outcome_;
 };
 
 TEST_F(Apply, WritesEveryBoardInListOrderAsApplyDoes) {
     addBoards();
-    const ApplyOutcome outcome = run("/clock:183");
-    EXPECT_EQ(outcome.status, APPLY_DONE);
-    EXPECT_EQ(outcome.boardCount, 3u);
+    const CommandMessage message = run("/clock:183");
+    EXPECT_EQ(message.exitCode, EXIT_DONE);
+    EXPECT_STREQ(message.text, "");
+    EXPECT_EQ(outcome_.boardCount, 3u);
     EXPECT_EQ(memoryWrites(), (std::vector<DrvCall>{
                                   memWrite(0xE0000044, 0x4B05),
                                   memWrite(0xD0000044, 0x4B05),
@@ -138,45 +154,84 @@ TEST_F(Apply, WritesEveryBoardInListOrderAsApplyDoes) {
 
 TEST_F(Apply, WritesOnlyTheBoardAskedFor) {
     addBoards();
-    EXPECT_EQ(run("/clock:166 /board:3").status, APPLY_DONE);
+    EXPECT_EQ(run("/clock:166 /board:3").exitCode, EXIT_DONE);
     EXPECT_EQ(memoryWrites(), (std::vector<DrvCall>{memWrite(0xC0000044, 0xE721), memWrite(0xC2000044, 0xE721)}));
     EXPECT_EQ(countCalls(DrvOp::PciWriteDword), 1u);
 }
 
-TEST_F(Apply, RefusalsAndFailuresWriteNothingMore) {
+// Every outcome with its exact message, and every call made after detection:
+// a refused board gets its BAR0 read and nothing else.
+TEST_F(Apply, EachOutcomeTellsItsReason) {
+    const char* usage = "\n\nUsage: Halvex.exe /clock:MHZ [/board:N] [/quiet]\n";
+    const uint32_t b1 = 0x0020, b2 = 0x0100, b3 = 0x0200;  // bus 0 device 4, bus 1, bus 2
     const struct {
         const char* line;
-        const char* boards;  // as for the stand-in library; "" keeps the three
+        const char* boards;  // as for the stand-in library
         uint32_t openStatus;
-        ApplyStatus status;
-        unsigned firstRefused, refusedCount, memoryWrites, configWrites;
+        int exitCode;
+        std::string message;
+        std::vector<DrvCall> calls;  // past detection
     } cases[] = {
-        {"/clock:183", "", 5, APPLY_NO_DRIVER, 0, 0, 0, 0},
-        {"/clock:183", "none", 0, APPLY_NO_BOARD, 0, 0, 0, 0},
-        {"/clock:183 /board:4", "", 0, APPLY_BAD_COMMAND_LINE, 0, 0, 0, 0},
-        // Board 1 has no BAR0, board 2 would wrap past 4 GiB: both refused
-        // with nothing written, their command registers included; board 3
-        // still written.
-        {"/clock:183", "0:4:0x0004:0:0xE721;1:0:0x0001:0xFC000000:0x3B05;2:0:2:0xC0000000:0x4405", 0, APPLY_REFUSED, 1,
-         2, 2, 1},
-        {"/clock:183 /board:2", "0:4:0x0004:0:0xE721;1:0:0x0001:0xFC000000:0x3B05", 0, APPLY_REFUSED, 2, 1, 0, 0},
+        {"/clock:183", "", 5, EXIT_NO_DRIVER, "Unable to load driver!", {}},
+        {"/clock:183", "none", 0, EXIT_NO_BOARD, "Unable to detect VSA100 hardware!", {}},
+        {"/clock:183 /board:4", "0:4:4:0xE0000000:0xE721;1:0:1:0xD0000000:0xE721;2:0:2:0xC0000000:0xE721", 0,
+         EXIT_BAD_COMMAND_LINE, std::string("There is no board 4: 3 found.") + usage, {}},
+        {"/clock:49", "", 0, EXIT_BAD_COMMAND_LINE, std::string("Not a clock from 50 to 220 MHz: \"49\"") + usage,
+         {}},
+        {"/clock:183 /board:0", "", 0, EXIT_BAD_COMMAND_LINE, std::string("Not a board number: \"0\"") + usage, {}},
+        {"/clock:183 /quiet:x", "", 0, EXIT_BAD_COMMAND_LINE, std::string("Unknown switch: /quiet:x") + usage, {}},
+        {"/clock:183", "0:4:4:0:0xE721", 0, EXIT_REFUSED,
+         "Unable to set the clock of board 1: BAR0 is not assigned.", {readDword(b1, 0x10, 0)}},
+        {"/clock:183", "0:4:4:0xE001:0xE721", 0, EXIT_REFUSED,
+         "Unable to set the clock of board 1: BAR0 is not a memory BAR.", {readDword(b1, 0x10, 0xE001)}},
+        // Each refused board named with its reason; board 3 still written.
+        {"/clock:183", "0:4:4:0:0xE721;1:0:1:0xFC000000:0x3B05;2:0:2:0xC0000000:0x4405", 0, EXIT_REFUSED,
+         "Unable to set the clock of board 1: BAR0 is not assigned.\n"
+         "Unable to set the clock of board 2: its chips' register windows lie past 4 GiB.",
+         {readDword(b1, 0x10, 0), readDword(b2, 0x10, 0xFC000000), readDword(b3, 0x10, 0xC0000000),
+          readDword(b3, 0x04, 0x02300000), writeDword(b3, 0x04, 0x02300003), memWrite(0xC0000044, 0x4B05),
+          memWrite(0xC2000044, 0x4B05)}},
+        {"/clock:183 /board:2", "0:4:4:0:0xE721;1:0:1:0xFC000000:0x3B05", 0, EXIT_REFUSED,
+         "Unable to set the clock of board 2: its chips' register windows lie past 4 GiB.",
+         {readDword(b2, 0x10, 0xFC000000)}},
+        {"/?", "", 0, EXIT_DONE, "Usage: Halvex.exe /clock:MHZ [/board:N] [/quiet]\n", {}},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.line);
+        SCOPED_TRACE(std::string(c.line) + " on " + c.boards);
         g_machine = SimMachine();
-        BoardList boards;
-        if (*c.boards)
-            ASSERT_TRUE(SimMachine::parseBoards(c.boards, &g_machine.boards));
-        else
-            addBoards();
+        boards_.clear();
+        ASSERT_TRUE(SimMachine::parseBoards(c.boards, &g_machine.boards));
         g_machine.openStatus = c.openStatus;
-        const ApplyOutcome outcome = applyClock(boards, parseCommandLine(c.line));
-        EXPECT_EQ(outcome.status, c.status);
-        EXPECT_EQ(outcome.firstRefused, c.firstRefused);
-        EXPECT_EQ(outcome.refusedCount, c.refusedCount);
-        EXPECT_EQ(countCalls(DrvOp::MemWriteDword), c.memoryWrites);
-        EXPECT_EQ(countCalls(DrvOp::PciWriteDword), c.configWrites);
+        const CommandMessage message = run(c.line);
+        EXPECT_EQ(message.exitCode, c.exitCode);
+        EXPECT_EQ(std::string(message.text).substr(0, c.message.size()), c.message);
+        if (c.exitCode != EXIT_BAD_COMMAND_LINE && c.exitCode != EXIT_DONE) {
+            EXPECT_EQ(message.text, c.message);
+        }
+        EXPECT_EQ(message.error, c.exitCode != EXIT_DONE);
+        std::vector<DrvCall> past;
+        for (const DrvCall& call : g_machine.calls)
+            if (call.op != DrvOp::Open && call.op != DrvOp::PciBusCount && call.op != DrvOp::PciReadWord)
+                past.push_back(call);
+        EXPECT_EQ(past, c.calls);
     }
+}
+
+// More refusals than a message box holds: as many lines as fit, then how many
+// more there were.
+TEST_F(Apply, ManyRefusalsFitTheMessage) {
+    for (unsigned device = 0; device < 32; ++device)
+        g_machine.addBoard(0, device, 0x0004, 0, 0xE721);
+    const CommandMessage message = run("/clock:183");
+    EXPECT_EQ(message.exitCode, EXIT_REFUSED);
+    const std::string text = message.text;
+    EXPECT_LT(text.size(), size_t(MESSAGE_SIZE));
+    const size_t lines = std::count(text.begin(), text.end(), '\n');
+    const std::string last = text.substr(text.rfind('\n') + 1);
+    EXPECT_EQ(last, std::to_string(32 - lines) + " more boards refused it too.");
+    EXPECT_EQ(text.rfind("Unable to set the clock of board 1: BAR0 is not assigned.\n", 0), 0u);
+    EXPECT_NE(text.find("\nUnable to set the clock of board " + std::to_string(lines) + ": BAR0 is not assigned.\n"),
+              std::string::npos);
 }
 
 }  // namespace

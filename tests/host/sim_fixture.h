@@ -12,6 +12,7 @@
 extern SimMachine g_machine;
 
 inline void PrintTo(const DrvCall& call, std::ostream* os) { *os << SimMachine::formatCall(call); }
+inline void PrintTo(BoardReason reason, std::ostream* os) { *os << boardReasonText(reason); }
 
 inline DrvCall busCount(uint32_t r) { return {DrvOp::PciBusCount, {0, 0, 0}, r}; }
 inline DrvCall readWord(uint32_t a, uint32_t o, uint32_t r) { return {DrvOp::PciReadWord, {a, o, 0}, r}; }

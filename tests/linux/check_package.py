@@ -6,7 +6,7 @@ enablement in the maintainer scripts, the program's architecture and
 hardening (hardening-check), that the packaged program runs, and lintian's
 verdict.
 
-usage: check_package.py DEB ARCH   (HALVEX_RUNNER: how to run a program of
+usage: check_package.py DEB ARCH VERSION   (HALVEX_RUNNER: how to run a program of
 that architecture, e.g. cmake/run-i386.sh; empty: directly)"""
 import gzip
 import os
@@ -18,7 +18,7 @@ import sys
 import tempfile
 import unittest
 
-DEB = ARCH = None
+DEB = ARCH = VERSION = None
 SOURCE = os.path.normpath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
 ELF_MACHINE = {"amd64": (2, 0x3E), "i386": (1, 0x03)}  # ELF class, e_machine
 FILES = {
@@ -66,10 +66,10 @@ class Package(unittest.TestCase):
             return f.read()
 
     def test_name_and_fields(self):
-        self.assertEqual(os.path.basename(DEB), f"halvex_1.00_{ARCH}.deb")
+        self.assertEqual(os.path.basename(DEB), f"halvex_{VERSION}_{ARCH}.deb")
         fields = dict(line.split(": ", 1) for line in output(
             "dpkg-deb", "-f", DEB, "Package", "Version", "Architecture", "Depends", "Section").splitlines())
-        self.assertEqual(fields, {"Package": "halvex", "Version": "1.00", "Architecture": ARCH,
+        self.assertEqual(fields, {"Package": "halvex", "Version": VERSION, "Architecture": ARCH,
                                   "Depends": fields["Depends"], "Section": "utils"})
         # libstdc++ is inside: the C library is all it needs.
         self.assertRegex(fields["Depends"], r"^libc6 \(>= 2\.\d+\)$")
@@ -146,7 +146,7 @@ class Package(unittest.TestCase):
     def test_packaged_program_runs(self):
         runner = shlex.split(os.environ.get("HALVEX_RUNNER", ""))
         done = subprocess.run([*runner, self.program, "--version"], capture_output=True, text=True)
-        self.assertEqual((done.returncode, done.stdout), (0, "halvex 1.00\n"))
+        self.assertEqual((done.returncode, done.stdout), (0, f"halvex {VERSION}\n"))
 
     def test_lintian_finds_nothing(self):
         done = subprocess.run(["lintian", "--fail-on", "error,warning", "--no-tag-display-limit", DEB],
@@ -155,6 +155,6 @@ class Package(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    DEB, ARCH = sys.argv[1:3]
-    del sys.argv[1:3]
+    DEB, ARCH, VERSION = sys.argv[1:4]
+    del sys.argv[1:4]
     unittest.main()

@@ -65,12 +65,15 @@ class Tree(unittest.TestCase):
         state = {}
         for d in self.devices:
             folder = os.path.join(self.root, "devices", d.name)
-            with open(os.path.join(folder, "config"), "rb") as f:
-                state[d.name] = f.read()
+            config = os.path.join(folder, "config")
+            if os.path.isfile(config):
+                with open(config, "rb") as f:
+                    state[d.name] = f.read()
             for index, start, size, flags in d.bars:
                 path = os.path.join(folder, f"resource{index}")
-                if os.path.exists(path):
-                    state[path] = [st.read_chip(self.root, d, c) for c in range(size // st.CHIP_WINDOW)] \
+                if os.path.isfile(path):
+                    state[path] = [st.read_chip(self.root, d, c) for c in range(min(size, os.path.getsize(path))
+                                                                              // st.CHIP_WINDOW)] \
                         if index == 0 else None
         return state
 
@@ -229,6 +232,79 @@ class Refusals(Tree):
         self.assertEqual(self.snapshot(), before)
 
 
+class DamagedTrees(Tree):
+    """Trees a healthy kernel never shows, as --sysfs lets them come from
+    anywhere: every run ends with a message naming the file and the reason,
+    and a board found wanting gets no write at all."""
+
+    def damage(self, board, name, how):
+        path = os.path.join(self.root, "devices", board.name, name)
+        if how == "short":
+            os.truncate(path, 4096)
+        elif how in ("directory", "fifo"):
+            os.remove(path)
+            os.mkdir(path) if how == "directory" else os.mkfifo(path)
+        else:
+            with open(path, "w") as f:
+                f.write(how)
+        return path
+
+    def test_a_damaged_board_is_refused_and_the_others_written(self):
+        cases = [
+            ("resource0", "short", "cannot map {path}: the file holds 4096 bytes, fewer than its BAR's 67108864"),
+            ("resource0", "directory", "cannot open {path}: Is a directory"),
+            ("resource0", "fifo", "cannot map {path}: No such device"),
+            ("resource", "directory", "cannot read {path}: Is a directory"),
+            ("resource", "", "cannot read the BARs from {path}: line 1 (BAR0) is missing"),
+            ("resource", "0x00000000e0000000 0x00000000e3ffffff 0x0000000000000200\n",
+             "cannot read the BARs from {path}: line 2 (BAR1) is missing"),
+            ("resource", "0xe0000000 0xe3ffffff\n" + "0x0 0x0 0x0\n" * 5,
+             'cannot read the BARs from {path}: line 1 is not three hexadecimal numbers "0xSTART 0xEND 0xFLAGS"'),
+            ("resource", "  0xe0000000 0xe3ffffff 0x200\n" + "0x0 0x0 0x0\n" * 5,
+             'cannot read the BARs from {path}: line 1 is not three hexadecimal numbers "0xSTART 0xEND 0xFLAGS"'),
+        ]
+        for name, how, reason in cases:
+            with self.subTest(name=name, how=how):
+                self.setUp()
+                damaged = st.vsa100(0, 1, subsystem=0x0002)
+                good = st.vsa100(0, 2, bar0=0xD4000000, pll=0x3B05)
+                self.make([damaged, good])
+                path = self.damage(damaged, name, how)
+                before = self.snapshot()
+                code, out, err = self.halvex("set", "183")
+                self.assertEqual((code, out), (1, "2  0000:00:02.0  1 chip  183 MHz  (183.75 MHz)\n"))
+                self.assertEqual(err, "halvex: board 1 (0000:00:01.0): refused, nothing written: "
+                                      + reason.format(path=path) + "\n")
+                after = self.snapshot()
+                self.assertEqual(after[damaged.name], before[damaged.name])
+                if how != "short" and os.path.isfile(os.path.join(os.path.dirname(path), "resource0")):
+                    self.assertEqual(self.chips(damaged), [0xE721] * 2)
+                self.assertEqual(self.chips(good), [0x4B05])
+
+    def test_another_devices_unreadable_config_is_not_the_boards(self):
+        board = st.vsa100(0, 9)
+        other = st.Device(0, 7, 0x8086, 0x7111, function=1)
+        self.make([st.Device(0, 7, 0x8086, 0x7110), other, board])
+        self.damage(other, "config", "directory")
+        self.assertEqual(self.halvex("set", "183"), (0, "1  0000:00:09.0  1 chip  183 MHz  (183.75 MHz)\n", ""))
+
+    def test_a_board_whose_config_cannot_be_read_ends_the_run(self):
+        board = st.vsa100(0, 9)
+        self.make([board, st.vsa100(0, 10)])
+        path = self.damage(board, "config", "fifo")
+        before = self.snapshot()
+        self.assertEqual(self.halvex("set", "183"), (1, "", f"halvex: cannot read {path}: Illegal seek\n"))
+        self.assertEqual(self.snapshot(), before)
+        self.assertEqual(self.chips(board), [0xE721])
+
+    def test_names_the_kernel_does_not_make_are_not_devices(self):
+        self.make([st.vsa100(0, 9)])
+        devices = os.path.join(self.root, "devices")
+        for name in ("0000:00:0A.0", "00000:00:0a.0", "0000:0:0a.0", "0000:00:0a.0x", "0000:00:20.0", "0000:00:0a.8"):
+            shutil.copytree(os.path.join(devices, "0000:00:09.0"), os.path.join(devices, name))
+        self.assertEqual(self.halvex("list"), (0, "1  0000:00:09.0  1 chip  166 MHz  (166.81 MHz)\n", ""))
+
+
 class Apply(Tree):
     """`apply`, as halvex.service runs it: CLOCK and BOARD come from
     /etc/default/halvex through the environment systemd hands over."""
@@ -369,13 +445,45 @@ class Elsewhere(unittest.TestCase):
                              (0, "2  0000:01:00.0  2 chips  183 MHz  (183.75 MHz)\n", ""))
             self.assertEqual(run("--simulate", "list", env=env)[1].splitlines()[1],
                              "2  0000:01:00.0  2 chips  183 MHz  (183.75 MHz)")
-            no_bar = dict(env, HALVEX_SIM_BOARDS="0:1:4:0:0xE721")
-            code, out, err = run("--simulate", "set", "183", env=no_bar)
-            self.assertEqual((code, out), (1, ""))
-            self.assertEqual(err, "halvex: board 1 (0000:00:01.0): refused, nothing written:"
-                                  " BAR0 holds no usable memory address\n")
             self.assertEqual(run("--simulate", env=dict(env, HALVEX_SIM_BOARDS="none")),
                              (2, "", "halvex: no VSA-100 board found\n"))
+
+    def test_each_refusal_names_its_reason(self):
+        """Simulated boards the board code refuses, under every command, with
+        the exact output and every driver call made after detection."""
+        at = "board 1 (0000:00:01.0)"
+        bar0 = "DrvPciReadDword 0x00000008 0x00000010 = "
+        cmd = "DrvPciReadDword 0x00000008 0x00000004 = 0x02300000"
+        enable = "DrvPciWriteDword 0x00000008 0x00000004 0x02300003 = 0x00000000"
+        boards = {
+            "unassigned": ("0:1:4:0:0xE721", "BAR0 is not assigned", bar0 + "0x00000000"),
+            "io": ("0:1:4:0xE001:0xE721", "BAR0 is not a memory BAR", bar0 + "0x0000E001"),
+            "past 4 GiB": ("0:1:1:0xFC000000:0x3B05", "its chips' register windows lie past 4 GiB",
+                           bar0 + "0xFC000000"),
+        }
+        commands = {"set": (("set", "183"), {}), "apply": (("apply",), {"CLOCK": "183"}), "list": (("list",), {})}
+        for (name, (layout, reason, read_bar0)), (command, (args, settings)) in (
+                (b, c) for b in boards.items() for c in commands.items()):
+            with self.subTest(board=name, command=command), tempfile.TemporaryDirectory() as folder:
+                log = os.path.join(folder, "calls.log")
+                env = dict({"CLOCK": None, "BOARD": None}, HALVEX_SIM_BOARDS=layout, HALVEX_SIM_STATE="none",
+                           HALVEX_SIM_LOG=log, **settings)
+                code, out, err = run("--simulate", *args, env=env)
+                with open(log) as f:
+                    calls = [line.split(" ", 1)[1] for line in f.read().splitlines()
+                             if line.split()[1] in ("DrvPciReadDword", "DrvPciWriteDword",
+                                                    "DrvMemReadDword", "DrvMemWriteDword")]
+                if command != "list":
+                    self.assertEqual((code, out, err), (1, "", f"halvex: {at}: refused, nothing written: {reason}\n"))
+                    self.assertEqual(calls, [read_bar0])
+                elif name == "past 4 GiB":  # chip 0 can still be read
+                    self.assertEqual((code, out, err), (0, "1  0000:00:01.0  4 chips  145 MHz  (145.57 MHz)\n", ""))
+                    self.assertEqual(calls, [read_bar0, cmd, enable,
+                                             "DrvMemReadDword 0xFC000044 = 0x00003B05"])
+                else:
+                    self.assertEqual((code, out, err), (1, f"1  0000:00:01.0  1 chip  cannot read the clock: {reason}\n",
+                                                        f"halvex: {at}: cannot read the clock: {reason}\n"))
+                    self.assertEqual(calls, [read_bar0])
 
     def test_help_and_version(self):
         self.assertEqual(run("--version"), (0, "halvex 1.00\n", ""))

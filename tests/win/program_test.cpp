@@ -422,7 +422,7 @@ TEST_F(Program, ClockSwitchTellsEachOutcome) {
         const char* variable;
         const char* value;
         DWORD exitCode;
-        const char* message;  // its start
+        const char* message;  // its start; for a refusal, all of it
         bool opens, writes;   // the driver; any memory
         int configWrites;     // to any board's configuration space
     } cases[] = {
@@ -430,7 +430,13 @@ TEST_F(Program, ClockSwitchTellsEachOutcome) {
         {"/clock:183", "HALVEX_SIM_BOARDS", "none", 2, "Unable to detect VSA100 hardware!", true, false, 0},
         // Board 1 (no BAR0) is left as it was, configuration space included.
         {"/clock:183", "HALVEX_SIM_BOARDS", "0:1:4:0:0xE721;0:2:4:0xE0000000:0xE721", 3,
-         "Unable to set the clock of board 1: its registers cannot be reached safely.", true, true, 1},
+         "Unable to set the clock of board 1: BAR0 is not assigned.", true, true, 1},
+        {"/clock:183", "HALVEX_SIM_BOARDS", "0:1:4:0xE001:0xE721", 3,
+         "Unable to set the clock of board 1: BAR0 is not a memory BAR.", true, false, 0},
+        {"/clock:183", "HALVEX_SIM_BOARDS", "0:1:1:0xFC000000:0x3B05;0:2:4:0:0xE721", 3,
+         "Unable to set the clock of board 1: its chips' register windows lie past 4 GiB.\n"
+         "Unable to set the clock of board 2: BAR0 is not assigned.",
+         true, false, 0},
         {"/clock:183x", nullptr, nullptr, 4, "Not a clock from 50 to 220 MHz: \"183x\"\n\nUsage: Halvex.exe", false,
          false, 0},
         {"/clock:183 /board:3", nullptr, nullptr, 4, "There is no board 3: 2 found.\n\nUsage: Halvex.exe", true, false,
@@ -449,7 +455,11 @@ TEST_F(Program, ClockSwitchTellsEachOutcome) {
             if (!quiet) {
                 HWND box = WaitForMessageBox(Pid(run));
                 ASSERT_NE(box, nullptr);
-                EXPECT_EQ(Text(GetDlgItem(box, 0xFFFF)).rfind(c.message, 0), 0u) << Text(GetDlgItem(box, 0xFFFF));
+                const std::string text = Text(GetDlgItem(box, 0xFFFF));
+                EXPECT_EQ(text.rfind(c.message, 0), 0u) << text;
+                if (c.exitCode == 3) {  // the refusals are the whole message
+                    EXPECT_EQ(text, c.message);
+                }
                 EXPECT_EQ(Text(box), MAIN_TITLE);
                 EXPECT_EQ(GetWindow(box, GW_OWNER), nullptr);
                 EXPECT_EQ(MainWindow(), nullptr);

@@ -93,10 +93,11 @@ void CALLBACK CloseAboutWhenShown(HWND, UINT, UINT_PTR timer, DWORD) {
     g_aboutAction(about);
 }
 
-void ArmAboutCloser(void (*action)(HWND)) {
+// The timer, which kills itself once it has acted on the box.
+UINT_PTR ArmAboutCloser(void (*action)(HWND)) {
     g_aboutAction = action;
     g_aboutSeen = g_aboutOwner = nullptr;
-    SetTimer(nullptr, 0, 20, CloseAboutWhenShown);
+    return SetTimer(nullptr, 0, 20, CloseAboutWhenShown);
 }
 
 class MainWindow : public ::testing::Test {
@@ -341,7 +342,7 @@ TEST_F(MainWindow, BoardWithNoRegisterWindowIsOnlyLookedAt) {
 
 TEST_F(MainWindow, OtherCommandsDoNothing) {
     StartQuietly();
-    ArmAboutCloser([](HWND about) { EndDialog(about, IDCANCEL); });  // in case one opened it
+    const UINT_PTR closer = ArmAboutCloser([](HWND about) { EndDialog(about, IDCANCEL); });  // in case one opened it
     const struct {
         WORD id, code;
     } cases[] = {{IDC_ABOUT, BN_DOUBLECLICKED},   {IDC_APPLY, BN_SETFOCUS},      {IDC_DEFAULT, BN_KILLFOCUS},
@@ -356,7 +357,9 @@ TEST_F(MainWindow, OtherCommandsDoNothing) {
         EXPECT_EQ(SpinPosition(), 166u);
         EXPECT_TRUE(g_machine.calls.empty());
     }
-    KillTimer(nullptr, 0);
+    // Still armed: no About box ever came up for the closer to end (it kills
+    // its timer when it does), and none is left to fire in a later test.
+    EXPECT_TRUE(KillTimer(nullptr, closer));
 }
 
 TEST_F(MainWindow, AboutOpensModallyAndLeavesApplyAsItWas) {
@@ -478,11 +481,14 @@ TEST_F(MainWindow, AboutRepaintsWhatIsUncovered) {
     EXPECT_EQ(darkOutside, area * 20 / 24);  // outside the part, still all black
 }
 
+// WM_DESTROY's own work, with the window itself left standing: destroying it
+// would take its child controls along whatever the handler did.
 TEST_F(MainWindow, DestroyReleasesEverythingAndPostsQuit) {
     StartQuietly();
     const HWND controls[] = {g_boardCombo, g_clockDisplay, g_clockSpin, g_defaultButton, g_applyButton, g_aboutButton};
     const HFONT fonts[] = {fontText, fontBold, fontControl};
-    DestroyWindow(g_mainWindow);
+    EXPECT_EQ(MainWndProc(g_mainWindow, WM_DESTROY, 0, 0), 0);
+    EXPECT_TRUE(IsWindow(g_mainWindow));
     for (HWND control : controls)
         EXPECT_FALSE(IsWindow(control));
     for (HFONT font : fonts)

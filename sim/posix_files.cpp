@@ -1,12 +1,10 @@
-#include "sim/sim_access.h"
+#include "sim/posix_files.h"
 
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
-
-#include "sim/sim_driver.h"
 
 namespace {
 
@@ -63,33 +61,6 @@ void appendLine(const std::string& path, const std::string& text) {
 
 unsigned long processId() { return static_cast<unsigned long>(getpid()); }
 
-const SimFiles POSIX_FILES = {readSmall, replace, appendLine, processId};
-
-SimDriver& driver() {
-    static SimDriver instance(POSIX_FILES, defaultStatePath());
-    return instance;
-}
-
-uint32_t simOpen() { return driver().open(); }
-uint8_t simBusCount() { return driver().pciBusCount(); }
-uint16_t simReadWord(uint32_t a, uint32_t o) { return driver().pciReadWord(a, o); }
-uint32_t simReadDword(uint32_t a, uint32_t o) { return driver().pciReadDword(a, o); }
-uint32_t simWriteDword(uint32_t a, uint32_t o, uint32_t v) { return driver().pciWriteDword(a, o, v); }
-uint32_t simMemRead(uint32_t p) { return driver().memReadDword(p); }
-uint32_t simMemWrite(uint32_t p, uint32_t v) { return driver().memWriteDword(p, v); }
-
-// Each simulated chip decodes exactly its own window, always reachable; a
-// BAR0 the board code cannot use is refused there, before any write.
-std::string simBoardProblem(uint32_t, unsigned, bool) { return ""; }
-
-std::string simTakeFailure() {
-    const std::vector<std::string> failures = driver().takeFailures();
-    return failures.empty() ? "" : failures.front();
-}
-
 }  // namespace
 
-const DriverAccess SIMULATED_ACCESS = {
-    "simulated",   simOpen,    simBusCount, simReadWord,     simReadDword,
-    simWriteDword, simMemRead, simMemWrite, simBoardProblem, simTakeFailure,
-};
+const SimFiles POSIX_SIM_FILES = {readSmall, replace, appendLine, processId, defaultStatePath};
