@@ -61,13 +61,16 @@ def summary(build_dir, status, seconds):
         for test in tests:
             outcome = ran.get(test, ("left out", 0, ""))
             counts[outcome[0]] += 1
-            if outcome[0] == "skipped" and outcome[2] not in reasons:
-                reasons.append(outcome[2])
+            reason = outcome[2].removeprefix("skipped: ")
+            if outcome[0] == "skipped" and reason not in reasons:
+                reasons.append(reason)
         took = sum(ran[t][1] for t in suites[suite] if t in ran)
         failed_setups = [t for t in suites[suite] if t.startswith(SETUP_PREFIXES) and ran.get(t, ("",))[0] == "failed"]
         if counts["left out"] == len(tests):
-            lines.append(f"{suite:<9} SKIP: left out of the run")
-            skipped_suites.append(f"{suite} (left out)")
+            reasons = ["left out of the run"]
+        if counts["left out"] + counts["skipped"] == len(tests):
+            lines.append(f"{suite:<9} SKIP: {'; '.join(reasons)}")
+            skipped_suites.append(f"{suite} ({'; '.join(reasons)})")
             continue
         words = [f"{counts[o]} {o}" for o in ("passed", "failed", "skipped", "left out") if counts[o]]
         line = f"{suite:<9} {', '.join(words)} ({took:.0f} s with its set-ups)"
@@ -76,7 +79,7 @@ def summary(build_dir, status, seconds):
         if counts["failed"] or failed_setups:
             line += ": FAILED"
         if reasons:
-            line += "; SKIP: " + "; ".join(reasons)
+            line += "; skipped: " + "; ".join(reasons)
             skipped_suites.append(f"{suite} ({'; '.join(reasons)})")
         lines.append(line)
     failed = sorted(t for t, r in ran.items() if r[0] == "failed")
