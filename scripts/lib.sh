@@ -9,7 +9,7 @@ export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-"mscoree,mshtml="}
 # them all before the run, and a set-up that finds one missing skips its
 # suites with the reason.
 BUILD_PACKAGES="cmake make g++ libgtest-dev googletest g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64
-    g++-i686-linux-gnu"
+    g++-i686-linux-gnu nsis"
 RUN_PACKAGES="wine wine64 fonts-wine xvfb xauth imagemagick fonts-liberation x11-utils xdotool"
 CHECK_PACKAGES="python3 python3-pefile pciutils util-linux lintian devscripts bash-completion systemd"
 DEB_PACKAGES="dpkg-dev debhelper cmake make g++ bash-completion crossbuild-essential-i386"
