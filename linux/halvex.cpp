@@ -126,7 +126,7 @@ int run(const Options& options) {
         return EXIT_DONE;
     case ApplyStatus::NoDriver:
         if (!complainOfFailures(access))
-            fprintf(stderr, "%s: the %s driver did not open\n", PROGRAM, access.name);
+            fprintf(stderr, "%s: the %s access method did not open\n", PROGRAM, access.name);
         return EXIT_UNREACHABLE;
     case ApplyStatus::NoBoard:
         fprintf(stderr, "%s: no VSA-100 board found\n", PROGRAM);

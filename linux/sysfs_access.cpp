@@ -420,6 +420,24 @@ struct Sysfs {
         return "";
     }
 
+    // The memory BAR of another board that `size` bytes from `start` run
+    // into ("BAR0 of 0000:00:09.0"), "" when none does. The kernel never
+    // places two BARs over each other; a tree that shows it leaves no way
+    // to tell which board a physical address belongs to.
+    std::string overlappingBar(const Device& device, uint64_t start, uint64_t size) {
+        for (const auto& entry : addressable) {
+            Device& other = *entry.second;
+            if (&other == &device || !other.identified || !isVsa100(other) || !readResource(other))
+                continue;
+            for (unsigned i = 0; i < BAR_COUNT; ++i) {
+                const Bar& theirs = other.board().bars[i];
+                if (theirs.isMemory() && theirs.start < start + size && start <= theirs.end)
+                    return "BAR" + std::to_string(i) + " of another VSA-100 board, " + other.name;
+            }
+        }
+        return "";
+    }
+
     // Whether BAR0 holds the chips' register windows where the board code
     // will look for them; "" if so, else why not.
     std::string windowsProblem(Device& device, unsigned chips) {
@@ -441,6 +459,9 @@ struct Sysfs {
         }
         if (bar.start + needed > PHYSICAL_ADDRESS_LIMIT)
             return boardReasonText(BoardReason::WindowsPast4GiB);
+        const std::string overlap = overlappingBar(device, bar.start, needed);
+        if (!overlap.empty())
+            return "BAR0 overlaps " + overlap;
         const uint32_t configured = readConfig(device, PCI_BAR0, 4) & ~BAR_FLAG_MASK;
         if (configured != bar.start) {
             snprintf(text, sizeof text, "BAR0 reads 0x%08" PRIX32 " but the kernel placed it at 0x%08" PRIX64,

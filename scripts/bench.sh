@@ -81,8 +81,10 @@ ops = [line.split()[1:] for line in open(log_path, encoding="ascii", errors="rep
 first_readout = next(i for i, op in enumerate(ops) if op[0] == "DrvPciReadDword")
 detection = ops[1:first_readout]  # after DrvOpen
 groups, current = [], []
+# Each readout and each write starts by reading BAR0 (offset 0x10): a board
+# that cannot be reached is refused before anything is written.
 for op in ops[first_readout:]:
-    if op[0] == "DrvPciReadDword" and op[2] == "0x00000004" and current:
+    if op[0] == "DrvPciReadDword" and op[2] == "0x00000010" and current:
         groups.append(current)
         current = []
     current.append(op[0])

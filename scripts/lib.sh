@@ -11,6 +11,9 @@ export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-"mscoree,mshtml="}
 BUILD_PACKAGES="cmake make g++ libgtest-dev googletest g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64
     g++-i686-linux-gnu nsis"
 RUN_PACKAGES="wine wine64 fonts-wine xvfb xauth imagemagick fonts-liberation x11-utils xdotool"
+# clang with libFuzzer and the sanitizers' runtime, llvm-cov and llvm-profdata
+# for the fuzz targets and their coverage.
+FUZZ_PACKAGES="clang libclang-rt-14-dev llvm"
 CHECK_PACKAGES="python3 python3-pefile pciutils util-linux lintian devscripts bash-completion systemd"
 DEB_PACKAGES="dpkg-dev debhelper cmake make g++ bash-completion crossbuild-essential-i386"
 VM_PACKAGES="qemu-system-x86 linux-headers-amd64 busybox-static pciutils cpio kmod make gcc libc6-dev

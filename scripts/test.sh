@@ -9,7 +9,7 @@ source "$(dirname "$0")/lib.sh"
 cd "$ROOT"
 
 # What cannot be installed is named by the set-ups that need it.
-install_packages $BUILD_PACKAGES $RUN_PACKAGES $CHECK_PACKAGES $DEB_PACKAGES $VM_PACKAGES $SYSTEM_PACKAGES \
+install_packages $BUILD_PACKAGES $RUN_PACKAGES $CHECK_PACKAGES $FUZZ_PACKAGES $DEB_PACKAGES $VM_PACKAGES $SYSTEM_PACKAGES \
     $I386_PACKAGES || log "some packages could not be installed"
 if [ -n "$(missing_packages $I386_FOREIGN_PACKAGES)" ]; then
     dpkg --print-foreign-architectures | grep -qx i386 ||

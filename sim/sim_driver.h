@@ -3,7 +3,8 @@
 // command's `--simulate` picks. Only the files are the platform's part
 // (SimFiles).
 //
-//   HALVEX_SIM_BOARDS  boards, "bus:device:subsystem:bar0:pll;..." or "none";
+//   HALVEX_SIM_BOARDS  boards, "bus:device:subsystem:bar0:pll;..." or "none"
+//                      (numbers in C notation, digits only; buses 0 to 254);
 //                      unset: a 1-chip board on bus 0, a 2-chip board on bus 1
 //   HALVEX_SIM_OPEN    the status DrvOpen returns (non-zero: driver failed)
 //   HALVEX_SIM_LOG     a file that receives one line per call:

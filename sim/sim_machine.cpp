@@ -15,9 +15,15 @@ constexpr uint32_t ABSENT = 0xFFFFFFFF;  // what nobody answering reads as
 constexpr uint32_t PCI_CLASS_REVISION = 0x08;
 constexpr uint32_t PCI_SUBSYSTEM_VENDOR = 0x2C;
 constexpr uint32_t CLASS_VGA_REV1 = 0x03000001;
+// The driver's bus count is 8 bits: a board on bus 255 could never be
+// scanned (and would make the count wrap to 0, hiding every other board).
+constexpr uint32_t MAX_BOARD_BUS = 0xFE;
 
+// A number in C notation and nothing else: strtoul alone would also take
+// leading white space and a sign, so that "\n1" or " -1" (which wraps to
+// 0xFFFFFFFF where a long has 32 bits) would read as numbers.
 bool parseNumber(const std::string& field, uint32_t limit, uint32_t* value) {
-    if (field.empty())
+    if (field.empty() || field[0] < '0' || field[0] > '9')
         return false;
     char* end = nullptr;
     errno = 0;
@@ -187,7 +193,7 @@ bool SimMachine::parseBoards(const std::string& text, std::vector<SimBoard>* boa
         for (const std::string& item : split(text, ';')) {
             const std::vector<std::string> f = split(item, ':');
             uint32_t bus, device, subsystem, bar0, pll;
-            if (f.size() != 5 || !parseNumber(f[0], 0xFF, &bus) || !parseNumber(f[1], 0x1F, &device) ||
+            if (f.size() != 5 || !parseNumber(f[0], MAX_BOARD_BUS, &bus) || !parseNumber(f[1], 0x1F, &device) ||
                 !parseNumber(f[2], 0xFFFF, &subsystem) || !parseNumber(f[3], 0xFFFFFFFF, &bar0) ||
                 !parseNumber(f[4], 0xFFFFFFFF, &pll))
                 return false;

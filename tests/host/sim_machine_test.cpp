@@ -18,7 +18,12 @@ TEST(SimMachine, ParsesBoardDescriptions) {
         EXPECT_TRUE(boards.empty());
     }
     for (const char* bad : {"0:9:4:0xE0000000", "0:9:4:0xE0000000:1:2", "256:0:4:0:0", "0:32:4:0:0", "0:0:0x10000:0:0",
-                            "0:0:4:x:0", "0:0:4:0:-1", "0:0:4:0:0;", "0:1:4:0:0;0:1:2:0:0"}) {
+                            "0:0:4:x:0", "0:0:4:0:-1", "0:0:4:0:0;", "0:1:4:0:0;0:1:2:0:0",
+                            // a bus the driver's 8-bit bus count cannot reach
+                            "255:0:4:0xE0000000:0",
+                            // white space or a sign before a number
+                            "\n0:9:4:0xE0000000:0", "0: 9:4:0xE0000000:0", "0:9:4:+0xE0000000:0",
+                            "0:9:4:0xE0000000: -1"}) {
         SCOPED_TRACE(bad);
         boards.resize(1);
         EXPECT_FALSE(SimMachine::parseBoards(bad, &boards));

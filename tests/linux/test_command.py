@@ -281,6 +281,23 @@ class DamagedTrees(Tree):
                     self.assertEqual(self.chips(damaged), [0xE721] * 2)
                 self.assertEqual(self.chips(good), [0x4B05])
 
+    def test_boards_whose_bars_overlap_are_both_refused(self):
+        first, second = st.vsa100(0, 9), st.vsa100(2, 20, subsystem=0x0002, bar0=0xE0000000)
+        self.make([first, second, st.vsa100(1, 0, bar0=0xD0000000, pll=0x3B05)])
+        before = self.snapshot()
+        code, out, err = self.halvex("set", "183")
+        self.assertEqual((code, out), (1, "2  0000:01:00.0  1 chip  183 MHz  (183.75 MHz)\n"))
+        self.assertEqual(err.splitlines(), [
+            "halvex: board 1 (0000:00:09.0): refused, nothing written: BAR0 overlaps BAR0 of another VSA-100 board,"
+            " 0000:02:14.0",
+            "halvex: board 3 (0000:02:14.0): refused, nothing written: BAR0 overlaps BAR0 of another VSA-100 board,"
+            " 0000:00:09.0",
+        ])
+        after = self.snapshot()
+        for board in (first, second):
+            self.assertEqual(after[board.name], before[board.name])
+            self.assertEqual(self.chips(board), [0xE721] * st.chips_for(board.subsystem))
+
     def test_another_devices_unreadable_config_is_not_the_boards(self):
         board = st.vsa100(0, 9)
         other = st.Device(0, 7, 0x8086, 0x7111, function=1)
@@ -447,6 +464,8 @@ class Elsewhere(unittest.TestCase):
                              "2  0000:01:00.0  2 chips  183 MHz  (183.75 MHz)")
             self.assertEqual(run("--simulate", env=dict(env, HALVEX_SIM_BOARDS="none")),
                              (2, "", "halvex: no VSA-100 board found\n"))
+            self.assertEqual(run("--simulate", "set", "183", env=dict(env, HALVEX_SIM_OPEN="5")),
+                             (1, "", "halvex: the simulated access method did not open\n"))
 
     def test_each_refusal_names_its_reason(self):
         """Simulated boards the board code refuses, under every command, with

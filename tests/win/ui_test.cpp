@@ -328,18 +328,36 @@ TEST_F(MainWindow, ClockOutsideTheRangeShowsTheNearerLimit) {
     }
 }
 
-// A board whose BAR0 is unassigned is only looked at: turning on its decoding
-// would make it answer at physical address 0.
-TEST_F(MainWindow, BoardWithNoRegisterWindowIsOnlyLookedAt) {
-    StartQuietly();
-    g_machine.boards[1].bar0 = 0;
-    SelectBoard(1);
-    Click(g_defaultButton);
-    Click(g_applyButton);
-    const DrvCall barRead = {DrvOp::PciReadDword, {BOARD1, 0x10, 0}, 0};
-    EXPECT_EQ(g_machine.calls, (std::vector<DrvCall>{barRead, barRead}));
-    EXPECT_EQ(g_machine.boards[1].command, 0x02300000u);
-    EXPECT_FALSE(ApplyEnabled());
+// A board the board code refuses is only looked at, whatever the reason, and
+// Apply reports nothing: an unassigned BAR0 whose decoding were turned on
+// would make the board answer at physical address 0, an I/O BAR0 is a port
+// number, and a 2-chip board at 0xFE000000 would have its second window wrap
+// to low memory (its first chip is still read).
+TEST_F(MainWindow, RefusedBoardIsOnlyLookedAt) {
+    const struct {
+        uint32_t bar0;
+        bool readable;
+    } cases[] = {{0, false}, {0xE001, false}, {0xFE000000, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.bar0);
+        SetUp();
+        g_machine.boards[1].bar0 = c.bar0;
+        StartQuietly();
+        SelectBoard(1);
+        std::vector<DrvCall> expected = {{DrvOp::PciReadDword, {BOARD1, 0x10, 0}, c.bar0}};
+        if (c.readable)
+            expected = ReadoutCalls(BOARD1, c.bar0, 0x3B05);
+        EXPECT_EQ(g_machine.calls, expected);
+        EXPECT_EQ(SpinPosition(), c.readable ? 145u : 50u);
+        g_machine.calls.clear();
+        Click(g_defaultButton);
+        Click(g_applyButton);
+        EXPECT_EQ(g_machine.calls, (std::vector<DrvCall>{{DrvOp::PciReadDword, {BOARD1, 0x10, 0}, c.bar0}}));
+        EXPECT_EQ(g_machine.boards[1].pllControl, (std::vector<uint32_t>{0x3B05, 0x3B05}));
+        EXPECT_EQ(g_machine.boards[1].command & 0xFFFF, c.readable ? 0x0003u : 0x0000u);
+        EXPECT_FALSE(ApplyEnabled());
+        TearDown();
+    }
 }
 
 TEST_F(MainWindow, OtherCommandsDoNothing) {
