@@ -36,6 +36,11 @@ SetCompressor /SOLID lzma
 ; Exit code for a bad /CLOCK, /BOARD or unknown switch, as Halvex.exe's own
 ; for a bad command line: nothing was installed.
 !define EXIT_BAD_SWITCH 4
+; Exit code when Halvex is running and the user (or /S) did not close it:
+; nothing was changed.
+!define EXIT_HALVEX_RUNNING 3
+; The class of Halvex's window, as its resources name it.
+!define WINDOW_CLASS "Halvex"
 ; No machine can list more boards than PCI has device slots: 256 buses of 32.
 !define BOARD_LIMIT 8192
 
@@ -48,6 +53,9 @@ InstallDir "${PROGRAMS_FOLDER}\${PRODUCT}"
 ; Administrators get the elevation prompt and install for all users; anyone
 ; else installs for themselves.
 RequestExecutionLevel highest
+; A file that cannot be written is retried or ends the installation (exit
+; code 2), never skipped: an install missing a file would report success.
+AllowSkipFiles off
 ShowInstDetails show
 ShowUninstDetails show
 
@@ -109,6 +117,19 @@ Page custom StartupPageShow StartupPageLeave
 !macroend
 
 !include startup_page.nsh
+
+; A running Halvex.exe can be neither replaced nor removed: the user closes
+; it first, or nothing is changed. Silent, nothing is changed at once.
+!macro CloseHalvexFirst
+    ${Do}
+        FindWindow $0 "${WINDOW_CLASS}"
+        ${IfThen} $0 == 0 ${|} ${ExitDo} ${|}
+        ${If} ${Cmd} `MessageBox MB_ICONEXCLAMATION|MB_RETRYCANCEL "${TEXT_HALVEX_RUNNING}" /SD IDCANCEL IDCANCEL`
+            SetErrorLevel ${EXIT_HALVEX_RUNNING}
+            Quit
+        ${EndIf}
+    ${Loop}
+!macroend
 
 Section "${TEXT_PROGRAM_SECTION}" SecProgram
     SectionIn RO
@@ -180,6 +201,7 @@ SectionEnd
 
 Function .onInit
     Call ReadSwitches
+    !insertmacro CloseHalvexFirst
     UserInfo::GetAccountType
     Pop $0
     ${If} $0 == "Admin"
@@ -230,6 +252,7 @@ FunctionEnd
 ; The uninstaller works in the context its installer chose: all users when
 ; the all-users entry names this folder.
 Function un.onInit
+    !insertmacro CloseHalvexFirst
     ReadRegStr $0 HKLM "${UNINSTALL_KEY}" "InstallLocation"
     ${If} $0 == $INSTDIR
         SetShellVarContext all

@@ -38,3 +38,4 @@
 !define TEXT_FINISH_STARTUP "$\r$\n$\r$\n${TEXT_STARTUP_DETAIL}"
 
 !define TEXT_FOLDER_KEPT "$INSTDIR is kept: it holds files Halvex did not install."
+!define TEXT_HALVEX_RUNNING "Halvex is running. Close it, then press Retry."

@@ -9,10 +9,11 @@ usage: test_installer.py --arch amd64|i386 --prefix DIR --installer SETUP.EXE
            [--make-prefix] [--screenshots DIR] [CASE...]
 
 CASE is a test class (BadSwitches, SilentInstall, InstallAgain, Uninstall,
-Pages, Shipped); none runs the first four. --make-prefix makes the prefix
+WhileRunning, Pages, Shipped); none runs the first four. --make-prefix makes the prefix
 when it is missing and readies it for screenshots, and runs nothing else.
 Exits 77 (a skip) when the prefix cannot run the installer: no prefix, or a
-32-bit installer and no 32-bit part; Pages skips with no X display."""
+32-bit installer and no 32-bit part; WhileRunning and Pages skip with no X
+display."""
 import argparse
 import filecmp
 import os
@@ -29,6 +30,7 @@ from wine_machine import Machine
 
 SKIP = 77
 EXIT_BAD_SWITCH = 4
+EXIT_HALVEX_RUNNING = 3
 ARGS = None
 MACHINE = None
 
@@ -280,6 +282,49 @@ class Shipped(SilentInstall):
         self.assertEqual(os.listdir(folder), ["Halvex.dll"])
 
 
+class WhileRunning(InstallerCase):
+    """A running Halvex.exe can be neither replaced nor removed: installer
+    and uninstaller change nothing and end with exit code 3."""
+
+    def test_nothing_changes_while_halvex_runs(self):
+        if not os.environ.get("DISPLAY"):
+            self.skipTest("no X display")
+        # A folder with no space, so that Wine passes _?= unquoted, as the
+        # uninstaller needs it.
+        folder = os.path.join(MACHINE.drive_c, "Tools", "Halvex")
+        self.assertEqual(self.install("/S", "/CLOCK=183", "/D=" + MACHINE.windows_path(folder)), 0)
+        shutil.copyfile(ARGS.stand_in, os.path.join(folder, "Halvex.dll"))
+        MACHINE.serve()
+        program = MACHINE.start(MACHINE.windows_path(os.path.join(folder, "Halvex.exe")),
+                                env={"HALVEX_SIM_STATE": "none"})
+        try:
+            title = f"Halvex ver.{ARGS.version}"
+            deadline = time.monotonic() + 60
+            while not window_ids(title) and time.monotonic() < deadline:
+                time.sleep(0.2)
+            self.assertTrue(window_ids(title), "Halvex's window")
+            self.assertEqual(self.install("/S", "/CLOCK=200"), EXIT_HALVEX_RUNNING)
+            # In place, the uninstaller's own exit code comes back.
+            uninstaller = MACHINE.windows_path(os.path.join(folder, "Uninstall.exe"))
+            self.assertEqual(MACHINE.run(uninstaller, "/S", "_?=" + MACHINE.windows_path(folder)),
+                             EXIT_HALVEX_RUNNING)
+        finally:
+            MACHINE.stop()
+            program.wait(timeout=60)
+        self.assert_installed(folder, "/clock:183 /quiet")
+
+        self.assertEqual(self.uninstall(folder), 0)
+        self.assertEqual(self.arp_entries(), {})
+        self.assertEqual(os.listdir(folder), ["Halvex.dll"])
+
+
+def window_ids(title):
+    """The X windows with this title: [(id, geometry)]."""
+    tree = subprocess.run(["xwininfo", "-root", "-tree"], capture_output=True, text=True).stdout
+    return [(m.group(1), m.group(2)) for m in
+            re.finditer(r'^\s*(0x[0-9a-f]+) "' + re.escape(title) + r' ?":.*?(\d+x\d+\+\d+\+\d+)', tree, re.M)]
+
+
 class Pages(InstallerCase):
     """Every page of the installer and the uninstaller as a user goes through
     them with the keyboard, each saved as a screenshot: the start-up page
@@ -295,10 +340,7 @@ class Pages(InstallerCase):
         self.shots = []
 
     def windows(self, title):
-        """The X windows with this title: [(id, geometry)]."""
-        tree = subprocess.run(["xwininfo", "-root", "-tree"], capture_output=True, text=True).stdout
-        return [(m.group(1), m.group(2)) for m in
-                re.finditer(r'^\s*(0x[0-9a-f]+) "' + re.escape(title) + r' ?":.*?(\d+x\d+\+\d+\+\d+)', tree, re.M)]
+        return window_ids(title)
 
     def wait_for(self, condition, what, timeout=60):
         deadline = time.monotonic() + timeout
