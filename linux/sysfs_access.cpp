@@ -160,13 +160,34 @@ struct Sysfs {
         return slash ? slash + 1 : target;
     }
 
+    // sysfs shows a device's config and BAR files as regular files. Anything
+    // else in a tree from elsewhere (a device node such as /dev/mem behind a
+    // link, a pipe) is refused before a byte of it is read or written: -1,
+    // with `error` saying why.
+    static int keepRegular(int fd, const std::string& what, const std::string& path, std::string* error) {
+        struct stat status;
+        if (fd < 0 || (fstat(fd, &status) == 0 && S_ISREG(status.st_mode)))
+            return fd;
+        close(fd);
+        *error = what + " " + path + ": not a regular file";
+        return -1;
+    }
+
     // Opened once for the run; NOT_OPENED never stays after the first try.
     int configFd(Device& device) {
         if (device.configFd == NOT_OPENED) {
             // Opened relative to the devices folder: one short path to walk.
-            device.configFd = openat(devicesFd, (device.name + "/config").c_str(), O_RDONLY | OPEN_FLAGS);
+            const std::string path = device.path + "/config";
+            const int fd = openat(devicesFd, (device.name + "/config").c_str(), O_RDONLY | OPEN_FLAGS);
+            if (fd < 0) {
+                fail("cannot read", path, errno, &device);
+                device.configFd = -1;
+                return -1;
+            }
+            std::string error;
+            device.configFd = keepRegular(fd, "cannot read", path, &error);
             if (device.configFd < 0)
-                fail("cannot read", device.path + "/config", errno, &device);
+                failures.push_back(error);
         }
         return device.configFd;
     }
@@ -216,6 +237,8 @@ struct Sysfs {
             files.configWriteFd = ::open(path.c_str(), O_WRONLY | OPEN_FLAGS);
             if (files.configWriteFd < 0)
                 files.configWriteError = describe("cannot write", path, errno, &device);
+            else
+                files.configWriteFd = keepRegular(files.configWriteFd, "cannot write", path, &files.configWriteError);
         }
         return files.configWriteFd;
     }
@@ -378,6 +401,9 @@ struct Sysfs {
             mapping.error = describe("cannot open", path, errno, &device);
             return mapping;
         }
+        fd = keepRegular(fd, "cannot map", path, &mapping.error);
+        if (fd < 0)
+            return mapping;
         const uint64_t size = device.board().bars[index].size();
         mapping.error = mappingProblem(fd, path, size);
         if (!mapping.error.empty()) {
@@ -412,7 +438,7 @@ struct Sysfs {
             snprintf(text, sizeof text, ": the BAR (%" PRIu64 " MiB) is larger than this program can map", size >> 20);
             return "cannot map " + path + text;
         }
-        if (S_ISREG(status.st_mode) && static_cast<uint64_t>(status.st_size) < size) {
+        if (static_cast<uint64_t>(status.st_size) < size) {
             snprintf(text, sizeof text, ": the file holds %" PRIu64 " bytes, fewer than its BAR's %" PRIu64,
                      static_cast<uint64_t>(status.st_size), size);
             return "cannot map " + path + text;

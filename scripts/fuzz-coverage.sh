@@ -11,7 +11,7 @@ cd "$ROOT"
 
 TARGETS=(exe_command_line command_options sim_description sysfs_text sysfs_tree)
 # The code the targets feed: the parsers and what reads the trees.
-SOURCES=(command/command_line.cpp linux/options.cpp sim/sim_machine.cpp sim/sim_driver.cpp linux/sysfs_text.cpp
+SOURCES=(command/command_line.cpp apply/whole_number.h linux/options.cpp sim/sim_machine.cpp linux/sysfs_text.cpp
     linux/sysfs_access.cpp)
 
 install_packages $BUILD_PACKAGES $FUZZ_PACKAGES || exit 1

@@ -4,8 +4,9 @@
 # (default: all) for SECONDS (default 600), one after the other, its corpus
 # replayed first. What a target finds new stays in build/fuzz/work/TARGET/new;
 # a crash, leak or hang stops that target and is kept in
-# build/fuzz/work/TARGET/artifacts/. Ends with each target's executions and
-# speed; exits non-zero when any target failed.
+# build/fuzz/work/TARGET/artifacts/ (libFuzzer's log: build/fuzz/work/TARGET/
+# last.log). Ends with each target's executions and speed; exits non-zero
+# when any target failed.
 set -uo pipefail
 source "$(dirname "$0")/lib.sh"
 cd "$ROOT"
@@ -25,18 +26,12 @@ for target in "${TARGETS[@]}"; do
     work="$ROOT/build/fuzz/work/$target"
     dictionary="$ROOT/fuzz/$target.dict"
     [ -f "$dictionary" ] || dictionary=""
-    out="$ROOT/build/fuzz/$target.log"
-    sh fuzz/run-target.sh "build/fuzz/fuzz/$target" "fuzz/corpus/$target" "$work" "$SECONDS_EACH" $dictionary \
-        >"$out" 2>&1
+    output=$(sh fuzz/run-target.sh "build/fuzz/fuzz/$target" "fuzz/corpus/$target" "$work" "$SECONDS_EACH" \
+        $dictionary)
     rc=$?
-    units=$(sed -n 's/^stat::number_of_executed_units: *//p' "$out")
-    speed=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$out")
-    line=$(printf '%-17s %10s executions  %7s per second' "$target" "${units:-?}" "${speed:-?}")
-    if [ "$rc" -ne 0 ]; then
-        FAILED=1
-        grep -E 'ERROR|broken|SUMMARY' "$out" | head -n 5
-        line="$line  FAILED (exit code $rc; see $out and $work/artifacts/)"
-    fi
+    printf '%s\n' "$output"
+    line=$(printf '%s\n' "$output" | tail -n 1)
+    [ "$rc" -eq 0 ] || FAILED=1
     SUMMARY+=("$line")
 done
 echo

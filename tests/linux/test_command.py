@@ -244,6 +244,9 @@ class DamagedTrees(Tree):
         elif how in ("directory", "fifo"):
             os.remove(path)
             os.mkdir(path) if how == "directory" else os.mkfifo(path)
+        elif how.startswith("/dev/"):
+            os.remove(path)
+            os.symlink(how, path)  # a device node where sysfs has a regular file
         else:
             with open(path, "w") as f:
                 f.write(how)
@@ -253,7 +256,8 @@ class DamagedTrees(Tree):
         cases = [
             ("resource0", "short", "cannot map {path}: the file holds 4096 bytes, fewer than its BAR's 67108864"),
             ("resource0", "directory", "cannot open {path}: Is a directory"),
-            ("resource0", "fifo", "cannot map {path}: No such device"),
+            ("resource0", "fifo", "cannot map {path}: not a regular file"),
+            ("resource0", "/dev/zero", "cannot map {path}: not a regular file"),
             ("resource", "directory", "cannot read {path}: Is a directory"),
             ("resource", "", "cannot read the BARs from {path}: line 1 (BAR0) is missing"),
             ("resource", "0x00000000e0000000 0x00000000e3ffffff 0x0000000000000200\n",
@@ -306,13 +310,16 @@ class DamagedTrees(Tree):
         self.assertEqual(self.halvex("set", "183"), (0, "1  0000:00:09.0  1 chip  183 MHz  (183.75 MHz)\n", ""))
 
     def test_a_board_whose_config_cannot_be_read_ends_the_run(self):
-        board = st.vsa100(0, 9)
-        self.make([board, st.vsa100(0, 10)])
-        path = self.damage(board, "config", "fifo")
-        before = self.snapshot()
-        self.assertEqual(self.halvex("set", "183"), (1, "", f"halvex: cannot read {path}: Illegal seek\n"))
-        self.assertEqual(self.snapshot(), before)
-        self.assertEqual(self.chips(board), [0xE721])
+        for how in ("fifo", "/dev/zero"):
+            with self.subTest(how):
+                self.setUp()
+                board = st.vsa100(0, 9)
+                self.make([board, st.vsa100(0, 10)])
+                path = self.damage(board, "config", how)
+                before = self.snapshot()
+                self.assertEqual(self.halvex("set", "183"), (1, "", f"halvex: cannot read {path}: not a regular file\n"))
+                self.assertEqual(self.snapshot(), before)
+                self.assertEqual(self.chips(board), [0xE721])
 
     def test_names_the_kernel_does_not_make_are_not_devices(self):
         self.make([st.vsa100(0, 9)])
