@@ -31,11 +31,12 @@ startup_rows() {  # build-dir label
     echo "$2 $(measure startup "$RUNS" "Z:$1/Halvex.exe" "Z:$1/floor_controls.exe" "Z:$1/floor.exe" | paste -sd' ')"
 }
 starts=$(startup_rows "$W64" x86_64)
-if HALVEX_WIN32=native ensure_wine32 && ensure_prefix32 >/dev/null; then
+if HALVEX_I386=native choose_i386_mode && /usr/lib/wine/wine --version >/dev/null 2>&1 &&
+    ensure_prefix32 >/dev/null; then
     starts+=$'\n'$(startup_rows "$W32" i686)
     export WINEPREFIX="$ROOT/build/wineprefix64"
 else
-    starts+=$'\n'"i686 skipped: $WINE32_MISSING"
+    starts+=$'\n'"i686 skipped: ${I386_MISSING:-32-bit Wine (wine32:i386) does not run}"
 fi
 
 # Driver calls: 3 buses, 3 boards (1, 4 and 2 chips); Apply on the 4-chip one.

@@ -10,7 +10,6 @@
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 
-DEB_PACKAGES="dpkg-dev debhelper cmake make g++ bash-completion crossbuild-essential-i386"
 # The version CMakeLists.txt defines, which the changelog must state too.
 VERSION=$(sed -n 's/^set(HALVEX_VERSION \(.*\))$/\1/p' "$ROOT/CMakeLists.txt")
 

@@ -2,16 +2,27 @@
 # display. Source it; ROOT is the checkout.
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 WINE64=/usr/lib/wine/wine64
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEDEBUG=${WINEDEBUG:--all}
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-"mscoree,mshtml="}
 
+# What the builds and every suite need, by suite; scripts/test.sh installs
+# them all before the run, and a set-up that finds one missing skips its
+# suites with the reason.
 BUILD_PACKAGES="cmake make g++ libgtest-dev googletest g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64
     g++-i686-linux-gnu nsis"
 RUN_PACKAGES="wine wine64 fonts-wine xvfb xauth imagemagick fonts-liberation x11-utils xdotool"
 # clang with libFuzzer and the sanitizers' runtime, llvm-cov and llvm-profdata
 # for the fuzz targets and their coverage.
 FUZZ_PACKAGES="clang libclang-rt-14-dev llvm"
-CHECK_PACKAGES="python3 python3-pefile pciutils util-linux lintian bash-completion systemd"
+CHECK_PACKAGES="python3 python3-pefile pciutils util-linux lintian devscripts bash-completion systemd"
+DEB_PACKAGES="dpkg-dev debhelper cmake make g++ bash-completion crossbuild-essential-i386"
+VM_PACKAGES="qemu-system-x86 linux-headers-amd64 busybox-static pciutils cpio kmod make gcc libc6-dev
+    g++-i686-linux-gnu"
+SYSTEM_PACKAGES="mmdebstrap arch-test qemu-system-x86 cpio python3"
+I386_PACKAGES="qemu-user-static arch-test"
+# i386 packages, installed with install_i386: 32-bit Wine, and the i386 C
+# library a cross build of the Debian package reads its dependency from.
+I386_FOREIGN_PACKAGES="wine32:i386 libc6-dev:i386"
 
 log() { printf '== %s\n' "$*"; }
 
@@ -26,20 +37,49 @@ apt_update_once() {
     touch /tmp/.halvex-apt-updated
 }
 
+# The given Debian packages that are not installed, one a line.
+missing_packages() {
+    local p
+    for p in "$@"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || echo "$p"
+    done
+}
+
 # Installs what of the given Debian packages is missing (apt-get update once).
 install_packages() {
-    local missing=() p
-    for p in "$@"; do
-        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-    done
-    [ ${#missing[@]} -eq 0 ] && return 0
-    log "installing ${missing[*]}"
+    local missing
+    missing=$(missing_packages "$@")
+    [ -z "$missing" ] && return 0
+    log "installing" $missing
     apt_update_once
-    DEBIAN_FRONTEND=noninteractive $SUDO apt-get -o DPkg::Lock::Timeout=600 install -y -q --no-install-recommends "${missing[@]}"
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get -o DPkg::Lock::Timeout=600 install -y -q --no-install-recommends $missing
 }
 
 configure_and_build() {  # preset
     cmake --preset "$1" >/dev/null && cmake --build --preset "$1" -j "$(nproc)"
+}
+
+# What the set-ups of a run leave for the tests that need them
+# (tests/fixtures/fixture.sh): NAME.unavailable holds why the set-up NAME
+# could not be made here; display names the run's X display; i386 says how
+# 32-bit x86 programs run (native or emulated).
+FIXTURES=$ROOT/build/fixtures
+# The exit status of a set-up or test that cannot run here (SKIP_RETURN_CODE
+# in tests/CMakeLists.txt).
+SKIP_CODE=77
+
+# Ends a set-up or test as skipped: what it needs cannot be had here; the
+# reason is the last line of its output.
+unavailable() {
+    echo "skipped: $*"
+    exit $SKIP_CODE
+}
+
+# For a set-up: skipped unless the given packages are installed.
+need_packages() {
+    local missing
+    missing=$(missing_packages "$@")
+    [ -z "$missing" ] || unavailable "not installed:" $missing "(scripts/test.sh installs them)"
 }
 
 # Starts a private Xvfb and exports DISPLAY; stop_display ends it.
@@ -47,7 +87,7 @@ XVFB_PID=""
 start_display() {
     local n=90
     while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
-    Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+    setsid Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp </dev/null >/dev/null 2>&1 &
     XVFB_PID=$!
     export DISPLAY=":$n"
     for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && return 0; sleep 0.1; done
@@ -97,106 +137,78 @@ ensure_prefix64() {
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
         log "creating Wine prefix $WINEPREFIX"
         mkdir -p "$WINEPREFIX"
-        "$WINE64" wineboot -u >/dev/null 2>&1 || true
+        "$WINE64" wineboot -u >/dev/null 2>&1 </dev/null || true
         wineserver -w
     fi
     start_prefix
 }
 
-# How the i386 build of the Linux command runs here: "native" where the
-# kernel runs 32-bit programs and the i386 C library is installed, else
-# "emulated" under qemu-i386 with the cross C library; empty, with
-# I386_MISSING saying why, where neither can be had. Each mode is tried
-# through cmake/run-i386.sh, the runner the tests use, which obeys HALVEX_I386.
+# How 32-bit x86 programs run here, as HALVEX_I386 asks:
+#   auto (default)  natively where the kernel runs them, else under qemu-i386
+#   native          natively; where the kernel cannot, they cannot run
+#   emulated        under qemu-i386 user emulation even where the kernel runs
+#                   them natively, so that path can be proven on any machine
+# Emulation goes through binfmt_misc (register_qemu_i386), so it reaches the
+# programs others start too: an i386 root's maintainer scripts, 32-bit Wine's
+# loader. Sets I386_MODE to native or emulated, or leaves it empty with
+# I386_MISSING saying why neither can be had.
 I386_MODE=""
 I386_MISSING=""
-ensure_i386_command() {
-    local try=("$ROOT/cmake/run-i386.sh" "$ROOT/build/linux32/halvex" --version)
-    if HALVEX_I386=native "${try[@]}" >/dev/null 2>&1; then
+I386_REGISTERED_HERE=""
+choose_i386_mode() {
+    local want=${HALVEX_I386:-auto}
+    case $want in
+    auto | native | emulated) ;;
+    *) I386_MISSING="HALVEX_I386=$want is not one of auto, native, emulated"; return 1 ;;
+    esac
+    if [ "$want" != emulated ] && ! qemu_registered && arch-test i386 >/dev/null 2>&1; then
         I386_MODE=native
         return 0
     fi
-    install_packages qemu-user-static || { I386_MISSING="package qemu-user-static could not be installed"; return 1; }
-    if HALVEX_I386=emulated "${try[@]}" >/dev/null 2>&1; then
-        I386_MODE=emulated
-        return 0
-    fi
-    I386_MISSING="the i386 build of halvex runs neither natively nor under qemu-i386"
-    return 1
-}
-
-# 32-bit Wine for the shipped i686 program. HALVEX_WIN32 picks the mode:
-#   auto (default)  native where the kernel runs 32-bit programs, else emulated
-#   native          the kernel's own 32-bit support; missing is a SKIP
-#   emulated        qemu-i386 user emulation through binfmt_misc, registered
-#                   here even where the kernel runs 32-bit programs (so this
-#                   path can be proven on any machine) and taken back after
-#   skip            not run
-# Sets WINE32_MODE to "native" or "emulated", or leaves it empty with
-# WINE32_MISSING saying what could not be had.
-WINE32_MODE=""
-WINE32_MISSING=""
-WINE32_REGISTERED_HERE=""
-ensure_wine32() {
-    local want=${HALVEX_WIN32:-auto}
-    case $want in
-    auto | native | emulated) ;;
-    skip) WINE32_MISSING="HALVEX_WIN32=skip"; return 1 ;;
-    *) WINE32_MISSING="HALVEX_WIN32=$want is not one of auto, native, emulated, skip"; return 1 ;;
-    esac
-    if ! dpkg --print-foreign-architectures | grep -qx i386; then
-        $SUDO dpkg --add-architecture i386 && rm -f /tmp/.halvex-apt-updated
-    fi
-    if ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q 'install ok installed'; then
-        install_i386 wine32:i386 || { WINE32_MISSING="package wine32:i386 could not be installed"; return 1; }
-    fi
-    if [ "$want" != emulated ] && ! qemu_registered && /usr/lib/wine/wine --version >/dev/null 2>&1; then
-        WINE32_MODE=native
-        return 0
-    fi
     if [ "$want" = native ]; then
-        WINE32_MISSING="HALVEX_WIN32=native, but the kernel does not run the 32-bit Wine loader"
-        qemu_registered && WINE32_MISSING="HALVEX_WIN32=native, but qemu-i386 is registered with binfmt_misc"
+        I386_MISSING="HALVEX_I386=native, but the kernel does not run 32-bit programs"
+        qemu_registered && I386_MISSING="HALVEX_I386=native, but qemu-i386 is registered with binfmt_misc"
         return 1
     fi
-    install_packages qemu-user-static || { WINE32_MISSING="package qemu-user-static could not be installed"; return 1; }
-    register_qemu_i386 || { WINE32_MISSING="binfmt_misc: qemu-i386 could not be registered"; return 1; }
-    # 32-bit Wine under qemu needs the whole 32-bit guest address space
-    # reserved up front, or its loader cannot map the shared user data; Wine
-    # passes the variable on to every process it starts.
-    export QEMU_RESERVED_VA=0xffff0000
-    if /usr/lib/wine/wine --version >/dev/null 2>&1; then
-        WINE32_MODE=emulated
-        return 0
-    fi
-    WINE32_MISSING="the 32-bit Wine loader does not run, natively or under qemu-i386"
-    return 1
+    [ -x /usr/bin/qemu-i386-static ] || { I386_MISSING="qemu-user-static is not installed"; return 1; }
+    register_qemu_i386 || { I386_MISSING="binfmt_misc: qemu-i386 could not be registered"; return 1; }
+    I386_MODE=emulated
+}
+
+# 32-bit Wine under qemu needs the whole 32-bit guest address space reserved
+# up front, or its loader cannot map the shared user data; Wine passes the
+# variable on to every process it starts.
+wine32_environment() {
+    [ "$I386_MODE" = emulated ] && export QEMU_RESERVED_VA=0xffff0000
+    return 0
 }
 
 qemu_registered() { [ -e /proc/sys/fs/binfmt_misc/qemu-i386 ] && grep -q enabled /proc/sys/fs/binfmt_misc/qemu-i386; }
 
 # Registers qemu-i386 for i386 ELF programs with the fix-binary flag, so that
-# it works inside any mount namespace, and remembers whether it did.
+# it works inside any mount namespace, and remembers in
+# I386_REGISTERED_HERE whether it did.
 register_qemu_i386() {
     qemu_registered && return 0
     [ -e /proc/sys/fs/binfmt_misc/register ] || $SUDO mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc || return 1
     if [ -e /proc/sys/fs/binfmt_misc/qemu-i386 ]; then
         echo 1 | $SUDO tee /proc/sys/fs/binfmt_misc/qemu-i386 >/dev/null || return 1
-        WINE32_REGISTERED_HERE=enabled
+        I386_REGISTERED_HERE=enabled
         return 0
     fi
     printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F' |
         $SUDO tee /proc/sys/fs/binfmt_misc/register >/dev/null || return 1
-    WINE32_REGISTERED_HERE=added
+    I386_REGISTERED_HERE=added
 }
 
-# Takes back what register_qemu_i386 did, and nothing it found already there.
+# Takes back what register_qemu_i386 did (I386_REGISTERED_HERE), and nothing
+# it found already there.
 unregister_qemu_i386() {
-    case $WINE32_REGISTERED_HERE in
+    case $I386_REGISTERED_HERE in
     added) echo -1 | $SUDO tee /proc/sys/fs/binfmt_misc/qemu-i386 >/dev/null ;;
     enabled) echo 0 | $SUDO tee /proc/sys/fs/binfmt_misc/qemu-i386 >/dev/null ;;
     esac
-    WINE32_REGISTERED_HERE=""
+    I386_REGISTERED_HERE=""
 }
 
 # Installs i386 packages, plainly first. A multi-arch library must have the
@@ -241,14 +253,14 @@ ensure_prefix32() {
         rm -rf "$WINEPREFIX"
     fi
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
-        log "creating 32-bit capable Wine prefix $WINEPREFIX ($WINE32_MODE)"
+        log "creating 32-bit capable Wine prefix $WINEPREFIX ($I386_MODE)"
         mkdir -p "$WINEPREFIX"
         "$WINE64" wineboot -u >/dev/null 2>&1 </dev/null || true
         wineserver -w
     fi
     if ! prefix32_complete; then
         echo "the Wine prefix $WINEPREFIX has no 32-bit part (drive_c/windows/syswow64 is empty):" \
-            "32-bit Wine did not run while it was made ($WINE32_MODE)" >&2
+            "32-bit Wine did not run while it was made ($I386_MODE)" >&2
         return 1
     fi
     start_prefix

@@ -3,7 +3,8 @@
 fields, exactly its files with their owners and modes, that the files it
 ships are the ones in the source tree, the conffile and the service's
 enablement in the maintainer scripts, the program's architecture and
-hardening, that the packaged program runs, and lintian's verdict.
+hardening (hardening-check), that the packaged program runs, and lintian's
+verdict.
 
 usage: check_package.py DEB ARCH VERSION   (HALVEX_RUNNER: how to run a program of
 that architecture, e.g. cmake/run-i386.sh; empty: directly)"""
@@ -129,17 +130,18 @@ class Package(unittest.TestCase):
         self.assertEqual(header[:4], b"\x7fELF")
         self.assertEqual((header[4], int.from_bytes(header[18:20], "little")), ELF_MACHINE[ARCH])
 
-    def test_program_is_hardened_and_stripped(self):
-        headers = output("readelf", "-hlSdW", self.program)
-        self.assertIn("DYN (Position-Independent Executable file)", headers)
-        self.assertRegex(headers, r"\(FLAGS\)\s+BIND_NOW")
-        self.assertIn("GNU_RELRO", headers)
-        self.assertNotRegex(headers, r"\.symtab|\.debug_")
-        needed = re.findall(r"\(NEEDED\)\s+Shared library: \[(.*)\]", headers)
+    def test_program_is_hardened(self):
+        # PIE, stack protector, fortified calls, RELRO, BIND_NOW. Not control
+        # flow protection: Debian 12's dpkg-buildflags has no such feature.
+        done = subprocess.run(["hardening-check", "--nocfprotection", self.program], capture_output=True, text=True)
+        self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
+
+    def test_program_is_stripped_and_needs_only_the_c_library(self):
+        sections = output("readelf", "-SW", self.program)
+        self.assertNotIn(".symtab", sections)
+        self.assertNotIn(".debug_", sections)
+        needed = re.findall(r"\(NEEDED\)\s+Shared library: \[(.*)\]", output("readelf", "-dW", self.program))
         self.assertEqual(sorted(n for n in needed if not n.startswith("ld-linux")), ["libc.so.6"])
-        imported = output("readelf", "--dyn-syms", "-W", self.program)
-        self.assertRegex(imported, r"UND __\w+_chk@")  # fortified calls
-        self.assertIn("UND __stack_chk_fail@", imported)
 
     def test_packaged_program_runs(self):
         runner = shlex.split(os.environ.get("HALVEX_RUNNER", ""))
@@ -147,10 +149,9 @@ class Package(unittest.TestCase):
         self.assertEqual((done.returncode, done.stdout), (0, f"halvex {VERSION}\n"))
 
     def test_lintian_finds_nothing(self):
-        done = subprocess.run(["lintian", "--no-tag-display-limit", DEB], capture_output=True, text=True)
-        print(done.stdout, end="", file=sys.stderr)
-        self.assertEqual(done.returncode, 0, done.stderr)
-        self.assertEqual([line for line in done.stdout.splitlines() if line[:2] in ("E:", "W:")], [])
+        done = subprocess.run(["lintian", "--fail-on", "error,warning", "--no-tag-display-limit", DEB],
+                              capture_output=True, text=True)
+        self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
 
 
 if __name__ == "__main__":

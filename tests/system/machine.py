@@ -9,24 +9,22 @@ with the first process (guest/init), the boards' module and its parameters,
 the test steps and any files the case sets, such as /etc/default/halvex.
 
 The steps run once the boot has finished (guest/run) and report each step's
-output and exit status over the second serial port; the machine then powers
-itself off. The first serial port, the console, is kept for diagnosis.
+output and exit status (tests/vm/report.sh); the machine then powers itself
+off. tests/vm/boot.py boots it and reads the report.
 """
 
 import hashlib
-import json
 import os
-import re
 import shutil
 import subprocess
-import socket
+import sys
 import tempfile
-import threading
-import time
-from dataclasses import dataclass, field
 from pathlib import Path
 
 HERE = Path(__file__).resolve().parent
+VM = HERE.parent / "vm"
+sys.path.insert(0, str(VM))
+import boot  # noqa: E402  (tests/vm)
 
 # RAM the virtual boards' BARs live in (256 MiB up), set aside from the
 # kernel at boot: no more than the boards need, for a 32-bit kernel must
@@ -53,72 +51,6 @@ def pack_cpio(tree, out, owner_root=False):
         subprocess.run(command, cwd=tree, input=names, stdout=f, check=True)
 
 
-def wake_on_suspend(path, qemu):
-    """Wakes the machine up each time it has suspended to RAM, through QEMU's
-    monitor (QMP) at `path`, as a wake-up event from outside would, until
-    QEMU exits. A wake-up is never missed as an RTC alarm set too early for
-    a slow guest would be."""
-    try:
-        sock = socket.socket(socket.AF_UNIX)
-        while qemu.poll() is None:
-            try:
-                sock.connect(str(path))
-                break
-            except OSError:
-                time.sleep(0.1)
-        else:
-            return
-        with sock, sock.makefile("rw") as stream:
-            stream.readline()  # the greeting
-            stream.write('{"execute": "qmp_capabilities"}\n')
-            stream.flush()
-            for line in stream:
-                if json.loads(line).get("event") == "SUSPEND":
-                    time.sleep(0.5)
-                    stream.write('{"execute": "system_wakeup"}\n')
-                    stream.flush()
-    except (OSError, ValueError):
-        pass  # QEMU went away
-
-
-@dataclass
-class Boot:
-    """What one boot reported: each step's output and exit status, in order,
-    whether the steps ran to the end, the console, and the wall time."""
-    steps: dict = field(default_factory=dict)
-    done: bool = False
-    console: str = ""
-    seconds: float = 0.0
-
-    def output(self, name):
-        return self.steps[name][0]
-
-    def status(self, name):
-        return self.steps[name][1]
-
-
-def parse_results(text):
-    steps, done, name, lines = {}, False, None, []
-    for line in text.replace("\r", "").split("\n"):
-        if line.startswith("@@step "):
-            name, lines = line[len("@@step "):], []
-        elif line.startswith("@@rc ") and name is not None:
-            steps[name] = ("\n".join(lines), int(line[len("@@rc "):]))
-            name = None
-        elif line == "@@done":
-            done = True
-        elif name is not None:
-            lines.append(line)
-    return steps, done
-
-
-def accelerator():
-    """QEMU's own emulation (TCG) unless HALVEX_SYSTEM_ACCEL=kvm: on machines
-    of this kind /dev/kvm opens but a guest under it never prints a line, so
-    KVM is used only when asked for."""
-    return os.environ.get("HALVEX_SYSTEM_ACCEL", "tcg")
-
-
 class Machine:
     """Boots the system in `work` (a folder under build/) with the kernel
     `kernel`, the root file system folder `root` and the boards' module
@@ -130,7 +62,6 @@ class Machine:
         self.kernel = Path(kernel)
         self.root = Path(root)
         self.module = Path(module) if module else None
-        self.accel = accelerator()
         self.work.mkdir(parents=True, exist_ok=True)
 
     def installed(self, deb):
@@ -179,9 +110,9 @@ class Machine:
             os.chmod(overlay, 0o755)
             systest = overlay / "systest"
             systest.mkdir()
-            for source in ("init", "run"):
-                shutil.copy(HERE / "guest" / source, systest / source)
-                os.chmod(systest / source, 0o755)
+            for source in (HERE / "guest" / "init", HERE / "guest" / "run", VM / "report.sh"):
+                shutil.copy(source, systest / source.name)
+                os.chmod(systest / source.name, 0o755)
             (systest / "steps").write_text(steps)
             if module_params is not None:
                 shutil.copy(self.module, systest / "module.ko")
@@ -204,35 +135,9 @@ class Machine:
             for part in (image, self.work / f"{name}.overlay.cpio"):
                 with open(part, "rb") as f:
                     shutil.copyfileobj(f, out, 1 << 20)
-        console = self.work / f"{name}.console"
-        results = self.work / f"{name}.results"
-        for f in (console, results):
-            f.unlink(missing_ok=True)
-        command = [
-            self.qemu, "-machine", "pc", "-accel", self.accel, "-m", "2G", "-smp", "1",
-            "-nic", "none", "-display", "none", "-monitor", "none", "-no-reboot",
-            "-serial", f"file:{console}", "-serial", f"file:{results}",
-            "-kernel", str(self.kernel), "-initrd", str(initrd),
-            "-append", f"console=ttyS0 {MEMMAP} rdinit=/systest/init panic=-1 loglevel=4 earlyprintk=ttyS0",
-        ]
-        monitor = self.work / f"{name}.qmp"
-        monitor.unlink(missing_ok=True)
-        command += ["-qmp", f"unix:{monitor},server=on,wait=off"]
-        started = time.monotonic()
-        qemu = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                stderr=subprocess.STDOUT)
-        waker = threading.Thread(target=wake_on_suspend, args=(monitor, qemu), daemon=True)
-        waker.start()
         try:
-            qemu.wait(timeout=timeout)
-        except subprocess.TimeoutExpired:
-            qemu.kill()
-            qemu.wait()
-        waker.join(5)
-        monitor.unlink(missing_ok=True)
-        boot = Boot(seconds=time.monotonic() - started)
-        boot.console = console.read_text(errors="replace") if console.exists() else ""
-        if results.exists():
-            boot.steps, boot.done = parse_results(results.read_text(errors="replace"))
-        initrd.unlink()
-        return boot
+            return boot.boot(self.work, name, self.kernel, initrd,
+                             f"{MEMMAP} rdinit=/systest/init loglevel=4 earlyprintk=ttyS0",
+                             qemu=self.qemu, memory="2G", timeout=timeout)
+        finally:
+            initrd.unlink()

@@ -5,12 +5,15 @@
 # archive this machine's apt uses (an i386 root on an amd64 machine runs its
 # maintainer scripts as 32-bit programs: arch-test checks that they can).
 # Made once and kept in OUTDIR/root-ARCH-KEY, KEY being a hash of what goes
-# into it (this script, the apt sources, mmdebstrap's version); prints that
-# folder. A folder is complete only once its stamp is there, so an
-# interrupted run is made again.
+# into it (this script, the apt sources, mmdebstrap's version);
+# OUTDIR/root-ARCH links to it. A folder is complete only once its stamp is
+# there, so an interrupted run is made again.
 set -euo pipefail
+source "$(dirname "$0")/../../scripts/lib.sh"
 out=$1
 arch=$2
+
+need_packages $SYSTEM_PACKAGES
 
 # systemd as init, udev for the devices, kmod for modprobe.
 PACKAGES=systemd-sysv,udev,kmod
@@ -29,23 +32,24 @@ key=$({
 } | sha256sum | cut -c1-16)
 root="$out/root-$arch-$key"
 if [ -f "$root.done" ]; then
-    echo "$root"
+    ln -sfn "$(basename "$root")" "$out/root-$arch"
     exit 0
 fi
 
 # One root per architecture is kept: any made from other inputs goes.
+rm -f "$out/root-$arch"
 for old in "$out/root-$arch-"*; do
     [ -e "$old" ] && [ "$old" != "$root" ] && rm -rf "$old"
 done
 rm -rf "$root"
 mkdir -p "$out"
 # Debian 12, the release the package is made for.
-echo "making the $arch root file system $root" >&2
+log "making the $arch root file system $root"
 started=$SECONDS
 mmdebstrap --quiet --variant=minbase --architectures="$arch" --include="$PACKAGES" \
     --customize-hook='echo systest >"$1/etc/hostname"' \
     --customize-hook='rm -rf "$1"/usr/share/locale/* "$1"/usr/share/doc/* "$1"/usr/share/info/* "$1"/usr/lib/udev/hwdb.bin "$1"/var/cache/apt/*.bin "$1"/var/lib/apt/lists/*' \
-    bookworm "$root" "${sources[@]}" >&2
+    bookworm "$root" "${sources[@]}"
 touch "$root.done"
-echo "$arch root file system made in $((SECONDS - started)) s ($(du -sm "$root" | cut -f1) MB)" >&2
-echo "$root"
+ln -sfn "$(basename "$root")" "$out/root-$arch"
+log "$arch root file system made in $((SECONDS - started)) s ($(du -sm "$root" | cut -f1) MB)"

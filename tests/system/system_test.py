@@ -6,8 +6,9 @@ its steps in the guest and checks what they reported: the service's state and
 journal, and every chip's pllControl, command register and count of
 configuration writes as the virtual board itself reports them.
 
-Run through ctest as tests/system/prepare.sh configures it; the environment names the
-kernel, the module, the root file system, the packages and a work folder.
+Run by ctest in the whole run (tests/system/CMakeLists.txt) after the
+set-ups it needs; the environment names the kernel, the module, the root
+file system, the packages and a work folder.
 """
 
 import os
@@ -59,8 +60,11 @@ def hexes(words):
 
 
 def machine(arch):
-    """The system of architecture `arch` (amd64, i386) as prepare.sh readied it."""
-    env = {name: os.environ[f"HALVEX_SYSTEM_{name}_{arch.upper()}"] for name in ("KERNEL", "ROOT", "MODULE")}
+    """The system of architecture `arch` (amd64, i386) as the set-ups readied it."""
+    # The links the set-ups keep to the current kernel, module and root,
+    # followed: an installed root is kept per root it was made from.
+    env = {name: os.path.realpath(os.environ[f"HALVEX_SYSTEM_{name}_{arch.upper()}"])
+           for name in ("KERNEL", "ROOT", "MODULE")}
     return Machine(os.environ["HALVEX_SYSTEM_WORK"], env["KERNEL"], env["ROOT"], env["MODULE"],
                    qemu="qemu-system-x86_64" if arch == "amd64" else "qemu-system-i386")
 

@@ -1,14 +1,12 @@
 #!/bin/busybox sh
 # The guest's first process. Loads the test module with the boards named on
 # the kernel command line (vboard.boards=...), runs every case once and
-# reports each on the second serial port, then powers the machine off.
-#
-# A report is lines; a section starts with a line "@@name [value]":
-#   @@case NAME, @@command WORDS, @@status N, @@stdout, @@stderr,
-#   @@before and @@after (the module's readback around the command: one line
-#   per board, "DDDD:BB:DD.F command=0x.... writes=N pll=0x....,..."),
-#   @@setpci (each board's command register as setpci reads it), @@end.
-# The run ends with @@dmesg (the kernel's log) and @@done.
+# reports each on the second serial port (report.sh), then powers the
+# machine off. A case NAME is the steps NAME.before and NAME.after (the
+# module's readback around the command: one line per board,
+# "DDDD:BB:DD.F command=0x.... writes=N pll=0x....,..."), NAME (the command,
+# its stdout), NAME.stderr and NAME.setpci (each board's command register as
+# setpci reads it). The report ends with the step dmesg (the kernel's log).
 /bin/busybox mount -t proc proc /proc
 /bin/busybox --install -s /bin
 export PATH=/bin:/sbin
@@ -16,8 +14,8 @@ mount -t sysfs sysfs /sys
 mount -t devtmpfs devtmpfs /dev
 mount -t debugfs debugfs /sys/kernel/debug
 mount -t securityfs securityfs /sys/kernel/security
-stty -F /dev/ttyS1 raw -echo
-exec 3>/dev/ttyS1
+. /report.sh
+report_open
 
 STATE=/sys/kernel/debug/vboard
 BOARDS=
@@ -27,35 +25,23 @@ for word in $(cat /proc/cmdline); do
     esac
 done
 
-# Every line ends with a newline, so a section marker always starts a line.
-lines() { awk 1 "$1"; }
+setpci_all() {
+    for address in $(cut -d' ' -f1 $STATE); do
+        echo "$address $(setpci -s "$address" COMMAND 2>&1)"
+    done
+}
 
 # case NAME COMMAND...: runs the command and reports it.
 case_() {
     name=$1
     shift
-    cat $STATE >/tmp/before 2>&1
-    "$@" >/tmp/out 2>/tmp/err </dev/null
-    status=$?
-    cat $STATE >/tmp/after 2>&1
-    {
-        echo "@@case $name"
-        echo "@@command $*"
-        echo "@@status $status"
-        echo "@@stdout"
-        lines /tmp/out
-        echo "@@stderr"
-        lines /tmp/err
-        echo "@@before"
-        lines /tmp/before
-        echo "@@after"
-        lines /tmp/after
-        echo "@@setpci"
-        for address in $(cut -d' ' -f1 /tmp/after); do
-            echo "$address $(setpci -s "$address" COMMAND 2>&1)"
-        done
-        echo "@@end"
-    } >&3
+    step "$name.before" cat $STATE
+    STEP_STDERR=/tmp/err
+    step "$name" "$@"
+    STEP_STDERR=
+    step "$name.stderr" cat /tmp/err
+    step "$name.after" cat $STATE
+    step "$name.setpci" setpci_all
 }
 
 case_ load insmod /sbin/vboard.ko "boards=$BOARDS"
@@ -102,10 +88,6 @@ case_ lockdown halvex set 183
 unload() { rmmod vboard && ! [ -e /sys/bus/pci/devices/0000:20:00.0 ]; }
 case_ unload unload
 
-{
-    echo "@@dmesg"
-    dmesg
-    echo "@@done"
-} >&3
-exec 3>&-
+step dmesg dmesg
+report_done
 poweroff -f

@@ -3,23 +3,19 @@
 # its package, never installed), our test module built against the matching
 # headers, and an initramfs holding busybox, both halvex builds, lspci and
 # setpci with the libraries they need, the module and the guest's script.
-# Everything lands in build/vm/; the kernel and the module are kept between
-# runs, the initramfs is packed anew each time (it holds the builds under test).
-#
-# Exit status: 0 ready; 3 what the run needs cannot be had here (the reason on
-# stderr: the caller reports it as a skip); anything else a fault.
+# Everything lands in build/vm/ (vmlinuz and vboard.ko link to the current
+# kernel and its module); the kernel and the module are kept between runs,
+# the initramfs is packed anew each time (it holds the builds under test).
+# Where the kernel cannot be had here, it ends as skipped (lib.sh's
+# unavailable).
 set -euo pipefail
 source "$(dirname "$0")/../../scripts/lib.sh"
 cd "$ROOT"
 
-VM_PACKAGES="qemu-system-x86 linux-headers-amd64 busybox-static pciutils cpio kmod make gcc libc6-dev
-    g++-i686-linux-gnu"
 OUT=$ROOT/build/vm
 mkdir -p "$OUT"
 
-unavailable() { echo "vm: $*" >&2; exit 3; }
-
-install_packages $VM_PACKAGES || unavailable "the packages $(echo $VM_PACKAGES) could not be installed"
+need_packages $VM_PACKAGES
 
 # The headers package names the kernel's ABI; the image comes from the same
 # source version, so the module's symbol versions match it.
@@ -31,7 +27,7 @@ kernel_abi() {
     KERNEL=$OUT/kernel-$ABI
 }
 download_image() {
-    (cd "$OUT/download" && apt-get -o APT::Sandbox::User=root download "linux-image-$ABI-unsigned=$VERSION") >&2
+    (cd "$OUT/download" && apt-get -o APT::Sandbox::User=root download "linux-image-$ABI-unsigned=$VERSION")
 }
 kernel_abi
 if [ ! -f "$KERNEL/vmlinuz" ]; then
@@ -45,7 +41,7 @@ if [ ! -f "$KERNEL/vmlinuz" ]; then
         rm -f /tmp/.halvex-apt-updated
         apt_update_once
         DEBIAN_FRONTEND=noninteractive $SUDO apt-get -o DPkg::Lock::Timeout=600 install -y -q --no-install-recommends \
-            linux-headers-amd64 >&2 || unavailable "linux-headers-amd64 could not be updated"
+            linux-headers-amd64 || unavailable "linux-headers-amd64 could not be updated"
         kernel_abi
         rm -rf "$KERNEL"
         download_image || unavailable "linux-image-$ABI-unsigned $VERSION could not be downloaded"
@@ -64,7 +60,8 @@ mkdir -p "$MODULE"
 for file in vboard.c Kbuild; do
     cmp -s "$ROOT/tests/vm/$file" "$MODULE/$file" || cp "$ROOT/tests/vm/$file" "$MODULE/$file"
 done
-make -s -C "/usr/src/linux-headers-$ABI" M="$MODULE" modules >&2
+make -s -C "/usr/src/linux-headers-$ABI" M="$MODULE" modules
+ln -sfn "module-$ABI/vboard.ko" "$OUT/vboard.ko"
 [ "$MODULE/asuser" -nt "$ROOT/tests/vm/asuser.c" ] ||
     gcc -static -O2 -Wall -o "$MODULE/asuser" "$ROOT/tests/vm/asuser.c"
 
@@ -114,6 +111,7 @@ cp -L "$I386_LIB/$(basename "$(interpreter "$HALVEX32")")" "$TREE/lib/"
 copy_needed "$HALVEX32" lib/i386-linux-gnu "$I386_LIB"
 cp "$MODULE/vboard.ko" "$MODULE/asuser" "$TREE/sbin/"
 cp "$ROOT/tests/vm/guest.sh" "$TREE/init"
+cp "$ROOT/tests/vm/report.sh" "$TREE/report.sh"
 chmod 755 "$TREE/init"
 (cd "$TREE" && find . | LC_ALL=C sort | cpio -o -H newc --quiet) >"$OUT/initramfs.cpio"
 log "vm: kernel $ABI, initramfs $(du -h "$OUT/initramfs.cpio" | cut -f1)"

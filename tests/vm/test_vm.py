@@ -8,17 +8,16 @@ it (command register, count of configuration writes, every chip's
 pllControl read from memory), and each command register as setpci reads it.
 
 tests/vm/prepare.sh readies the kernel, the module and the initramfs in
-HALVEX_VM_DIR (default build/vm). HALVEX_COMMAND names the amd64 command the
-initramfs must hold. HALVEX_VM_ACCEL=kvm boots with KVM instead of emulating
-the processor."""
+HALVEX_VM_DIR (default build/vm), and boot.py boots them. HALVEX_COMMAND
+names the amd64 command the initramfs must hold."""
 import os
 import re
 import shlex
-import subprocess
 import sys
-import time
 import unittest
 from dataclasses import dataclass
+
+import boot
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
@@ -82,7 +81,6 @@ class State:
 @dataclass
 class Case:
     name: str
-    command: str = ""
     status: int = -1
     stdout: str = ""
     stderr: str = ""
@@ -91,9 +89,9 @@ class Case:
     setpci: dict = None
 
 
-def parse_state(lines):
+def parse_state(text):
     state = {}
-    for line in lines:
+    for line in text.splitlines():
         match = STATE_LINE.match(line)
         if match:
             address, command, writes, pll = match.groups()
@@ -102,67 +100,16 @@ def parse_state(lines):
     return state
 
 
-def parse_report(text):
-    """The cases by name, the kernel's log, and whether the run got to its end."""
-    cases, sections, case, section, done = {}, {}, None, None, False
-    dmesg = []
-    for line in text.splitlines():
-        if line.startswith("@@"):
-            word, _, value = line[2:].partition(" ")
-            if word == "case":
-                case, sections = Case(value), {}
-                cases[value] = case
-            elif word == "command":
-                case.command = value
-            elif word == "status":
-                case.status = int(value)
-            elif word == "end":
-                case.stdout = "".join(line + "\n" for line in sections.get("stdout", []))
-                case.stderr = "".join(line + "\n" for line in sections.get("stderr", []))
-                case.before = parse_state(sections.get("before", []))
-                case.after = parse_state(sections.get("after", []))
-                case.setpci = dict(line.split(" ", 1) for line in sections.get("setpci", []) if " " in line)
-            elif word == "done":
-                done = True
-            section = word
-            if case is not None and word in ("stdout", "stderr", "before", "after", "setpci"):
-                sections[word] = []
+def cases(steps):
+    """The cases by name (guest.sh), from the steps each was reported in."""
+    found = {}
+    for name, (stdout, status) in steps.items():
+        if f"{name}.before" not in steps:
             continue
-        if section == "dmesg":
-            dmesg.append(line)
-        elif case is not None and section in sections:
-            sections[section].append(line)
-    return cases, "\n".join(dmesg), done
-
-
-def boot(out_dir):
-    """Boots the VM once; returns the report, the console log and the seconds taken."""
-    serial = os.path.join(out_dir, "serial.txt")
-    console = os.path.join(out_dir, "console.txt")
-    for path in (serial, console):
-        if os.path.exists(path):
-            os.unlink(path)
-    # KVM only when asked: where it is nested it can hang in the boot for
-    # ever (seen on this project's machines), and emulation is quick enough.
-    accel = ["-accel", "tcg"]
-    if os.environ.get("HALVEX_VM_ACCEL") == "kvm":
-        accel = ["-accel", "kvm", "-cpu", "host"]
-    boards = ";".join(b.entry for b in BOARDS)
-    # The boards' BARs and chip windows lie in RAM kept from the kernel.
-    append = f"console=ttyS0 quiet panic=-1 memmap=512M$0x10000000 vboard.boards={boards}"
-    command = ["qemu-system-x86_64", *accel, "-nographic", "-no-reboot", "-m", "1G", "-smp", "1", "-nic", "none",
-               "-kernel", os.path.join(VM_DIR, "vmlinuz"), "-initrd", os.path.join(VM_DIR, "initramfs.cpio"),
-               "-append", append, "-serial", "mon:stdio", "-serial", f"file:{serial}"]
-    started = time.monotonic()
-    with open(console, "wb") as log:
-        subprocess.run(command, stdin=subprocess.DEVNULL, stdout=log, stderr=subprocess.STDOUT,
-                       timeout=BOOT_TIMEOUT, check=False)
-    seconds = time.monotonic() - started
-    with open(serial, encoding="utf-8", errors="replace") as f:
-        report = f.read()
-    with open(console, encoding="utf-8", errors="replace") as f:
-        console_text = f.read()
-    return report, console_text, seconds, " ".join(shlex.quote(word) for word in command)
+        found[name] = Case(name, status, stdout, steps[f"{name}.stderr"][0],
+                           parse_state(steps[f"{name}.before"][0]), parse_state(steps[f"{name}.after"][0]),
+                           dict(line.split(" ", 1) for line in steps[f"{name}.setpci"][0].splitlines() if " " in line))
+    return found
 
 
 RUN = {}
@@ -179,14 +126,17 @@ def setUpModule():
             if a.read() != b.read():
                 raise AssertionError(f"the initramfs holds another build than {shipped}: "
                                      "run tests/vm/prepare.sh again")
-    out_dir = os.path.join(VM_DIR, "run")
-    os.makedirs(out_dir, exist_ok=True)
-    report, console, seconds, command = boot(out_dir)
-    RUN["cases"], RUN["dmesg"], done = parse_report(report)
-    print(f"\nvm: booted and ran {len(RUN['cases'])} cases in {seconds:.1f} s: {command}", file=sys.stderr)
-    if not done:
-        raise AssertionError(f"the VM did not finish its cases ({seconds:.1f} s); last console lines:\n"
-                             + "\n".join(console.splitlines()[-30:]))
+    boards = ";".join(b.entry for b in BOARDS)
+    # The boards' BARs and chip windows lie in RAM kept from the kernel.
+    run = boot.boot(VM_DIR, "vm", os.path.join(VM_DIR, "vmlinuz"), os.path.join(VM_DIR, "initramfs.cpio"),
+                    f"quiet memmap=512M$0x10000000 vboard.boards={boards}", timeout=BOOT_TIMEOUT)
+    RUN["cases"] = cases(run.steps)
+    RUN["dmesg"] = run.steps.get("dmesg", ("", 0))[0]
+    print(f"\nvm: booted and ran {len(RUN['cases'])} cases in {run.seconds:.1f} s: {shlex.join(run.command)}",
+          file=sys.stderr)
+    if not run.done:
+        raise AssertionError(f"the VM did not finish its cases ({run.seconds:.1f} s); last console lines:\n"
+                             + "\n".join(run.console.splitlines()[-30:]))
 
 
 class Vm(unittest.TestCase):
@@ -204,7 +154,7 @@ class Vm(unittest.TestCase):
             return "".join(f"{address} command=0x{s.command:04x} writes={s.writes} pll="
                            f"{','.join(f'0x{word:04x}' for word in s.pll) or 'none'}\n"
                            for address, s in state.items())
-        return (f"\n$ {case.command}\nexit {case.status}\n--- stdout\n{case.stdout}--- stderr\n{case.stderr}"
+        return (f"\ncase {case.name}: exit {case.status}\n--- stdout\n{case.stdout}\n--- stderr\n{case.stderr}\n"
                 f"--- before\n{lines(case.before)}--- after\n{lines(case.after)}")
 
     def assertUntouched(self, case, boards):

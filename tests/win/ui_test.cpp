@@ -75,7 +75,9 @@ LRESULT CALLBACK RecordCreation(int code, WPARAM wParam, LPARAM lParam) {
 }
 
 // Acts on the About box once the modal loop shows it: a thread timer fires
-// inside that loop.
+// inside that loop. The loop shows the box when it first finds no message
+// waiting, so a timer that fell due sooner (a loaded machine) finds it
+// created but not yet shown, and waits for the next tick.
 void (*g_aboutAction)(HWND) = nullptr;
 HWND g_aboutSeen = nullptr;
 HWND g_aboutOwner = nullptr;
@@ -83,7 +85,7 @@ POINT g_aboutClientOrigin;
 
 void CALLBACK CloseAboutWhenShown(HWND, UINT, UINT_PTR timer, DWORD) {
     HWND about = FindWindowA(reinterpret_cast<LPCSTR>(WC_DIALOG), "About");
-    if (!about)
+    if (!about || !IsWindowVisible(about))
         return;
     KillTimer(nullptr, timer);
     g_aboutSeen = about;
