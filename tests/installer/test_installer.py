@@ -235,6 +235,12 @@ class InstallAgain(InstallerCase):
         self.assertEqual(self.startup_links(), [])
         self.assertEqual(len(self.arp_entries()), 1)
 
+        # Moved to another folder: the old one keeps only the user's file.
+        moved = os.path.join(MACHINE.drive_c, "Tools", "Halvex")
+        self.assertEqual(self.install("/S", "/CLOCK=170", "/D=" + MACHINE.windows_path(moved)), 0)
+        self.assert_installed(moved, "/clock:170 /quiet")
+        self.assertEqual(os.listdir(folder), ["Halvex.dll"])
+
 
 class Uninstall(InstallerCase):
     """The uninstaller takes away what was installed and nothing else; the
