@@ -177,7 +177,7 @@ class BadSwitches(InstallerCase):
     CASES = [
         ("/CLOCK=49",), ("/CLOCK=221",), ("/CLOCK=18x",), ("/CLOCK=",), ("/CLOCK=-100",), ("/CLOCK=1e2",),
         ("/CLOCK=0x64",), ("/CLOCK=4294967479",), ("/CLOCK=183", "/BOARD=0"), ("/CLOCK=183", "/BOARD=two"),
-        ("/CLOCK=183", "/BOARD=8193"), ("/BOARD=2",), ("/CLOCK=183", "/CLOCK=200"), ("/CLOKC=183",),
+        ("/CLOCK=183", "/BOARD=8161"), ("/BOARD=2",), ("/CLOCK=183", "/CLOCK=200"), ("/CLOKC=183",),
     ]
 
     def test_each_bad_switch_ends_with_exit_code_4_and_installs_nothing(self):
