@@ -32,7 +32,7 @@ constexpr uint64_t RESOURCE_MEM = 0x200;  // the kernel's IORESOURCE_MEM flag
 constexpr uint64_t RESOURCE_UNSET = 0x20000000;
 constexpr int NOT_OPENED = -2;
 // A tree from elsewhere may hold a named pipe where a file should be: opened
-// without waiting for a writer, it fails at the first read, as it should.
+// without waiting for a writer, it is then refused as no regular file.
 constexpr int OPEN_FLAGS = O_CLOEXEC | O_NONBLOCK;
 
 // The kernel shows a `resource` file as a 4 KiB page; the six BAR lines lie
