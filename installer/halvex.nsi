@@ -8,6 +8,7 @@
 ;   STAND_IN         the stand-in Halvex.dll (simulated boards)
 ;   STAND_IN_README  its text
 ;   ICON             the program's icon
+;   BOARD_DIR        the board code, whose headers give the clock range
 ;   OUTFILE          the installer to write
 ;   AMD64            for the x86_64 twin the tests run under wine64; without
 ;                    it the shipped installer: ANSI x86, which also starts on
@@ -27,6 +28,15 @@ SetCompressor /SOLID lzma
 !include nsDialogs.nsh
 !include Sections.nsh
 !include MUI2.nsh
+
+; The clock range, the clock offered and the most boards Halvex can list,
+; as the board code defines them.
+!searchparse /file "${BOARD_DIR}/pll.h" "#define HALVEX_MIN_CLOCK " MIN_CLOCK
+!searchparse /file "${BOARD_DIR}/pll.h" "#define HALVEX_MAX_CLOCK " MAX_CLOCK
+!searchparse /file "${BOARD_DIR}/pll.h" "constexpr unsigned DEFAULT_CLOCK_MHZ = " DEFAULT_CLOCK ";"
+!searchparse /file "${BOARD_DIR}/vsa100.h" "constexpr unsigned DEVICES_PER_BUS = " DEVICES_PER_BUS ";"
+!searchparse /file "${BOARD_DIR}/vsa100.h" "constexpr unsigned MAX_BUS_COUNT = " MAX_BUS_COUNT ";"
+!define /math BOARD_LIMIT ${MAX_BUS_COUNT} * ${DEVICES_PER_BUS}
 !include texts.nsh
 
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${PRODUCT}"
@@ -41,8 +51,6 @@ SetCompressor /SOLID lzma
 !define EXIT_HALVEX_RUNNING 3
 ; The class of Halvex's window, as its resources name it.
 !define WINDOW_CLASS "Halvex"
-; No machine can list more boards than PCI has device slots: 256 buses of 32.
-!define BOARD_LIMIT 8192
 
 Name "${PRODUCT}"
 Caption "${PRODUCT} ${VERSION} Setup"

@@ -33,8 +33,8 @@ Function CheckWholeNumber
 FunctionEnd
 
 Function CheckClock
-    StrCpy $NumberLow 50
-    StrCpy $NumberHigh 220
+    StrCpy $NumberLow ${MIN_CLOCK}
+    StrCpy $NumberHigh ${MAX_CLOCK}
     Call CheckWholeNumber
 FunctionEnd
 
@@ -119,10 +119,11 @@ Function ReadSwitches
 FunctionEnd
 
 ; The choice an earlier install made, while its shortcut is still there (a
-; user who deleted it chose to have none); else none, with 166 MHz offered.
+; user who deleted it chose to have none); else none, with the default clock
+; offered.
 Function ReadCurrentChoice
     StrCpy $StartupOn 0
-    StrCpy $StartupClock 166
+    StrCpy $StartupClock ${DEFAULT_CLOCK}
     StrCpy $StartupBoard ""
     ${IfNot} ${FileExists} "$SMSTARTUP\${STARTUP_LINK}"
         Return

@@ -177,7 +177,7 @@ class BadSwitches(InstallerCase):
     CASES = [
         ("/CLOCK=49",), ("/CLOCK=221",), ("/CLOCK=18x",), ("/CLOCK=",), ("/CLOCK=-100",), ("/CLOCK=1e2",),
         ("/CLOCK=0x64",), ("/CLOCK=4294967479",), ("/CLOCK=183", "/BOARD=0"), ("/CLOCK=183", "/BOARD=two"),
-        ("/CLOCK=183", "/BOARD=8193"), ("/BOARD=2",), ("/CLOCK=183", "/CLOCK=200"), ("/CLOKC=183",),
+        ("/CLOCK=183", "/BOARD=8161"), ("/BOARD=2",), ("/CLOCK=183", "/CLOCK=200"), ("/CLOKC=183",),
     ]
 
     def test_each_bad_switch_ends_with_exit_code_4_and_installs_nothing(self):
@@ -371,6 +371,22 @@ class Pages(InstallerCase):
         subprocess.run(["xdotool", "key", "--delay", "50", *keys], check=True)
         time.sleep(0.3)
 
+    def go_through_pages(self, start_up_shot):
+        """The installer from its first page to its last, pressing Enter on
+        each (on the progress page until it is done); the start-up page
+        saved as it is offered."""
+        MACHINE.serve()
+        installer = MACHINE.start(ARGS.installer)
+        self.wait_for(lambda: self.windows(self.SETUP_TITLE), "the installer's window")
+        subprocess.run(["xdotool", "windowfocus", self.windows(self.SETUP_TITLE)[0][0]], check=True)
+        self.keys("Return", "Return", "Return")  # licence, components, folder
+        self.shot(self.SETUP_TITLE, start_up_shot)
+        deadline = time.monotonic() + 60
+        while installer.poll() is None and time.monotonic() < deadline:
+            self.keys("Return")
+            time.sleep(0.7)
+        self.assertEqual(installer.wait(timeout=10), 0)
+
     def test_pages(self):
         folder = self.default_folder()
         startup = os.path.join(MACHINE.startup_folder(True), STARTUP_LINK)
@@ -378,29 +394,29 @@ class Pages(InstallerCase):
         installer = MACHINE.start(ARGS.installer)
         self.wait_for(lambda: self.windows(self.SETUP_TITLE), "the installer's window")
         subprocess.run(["xdotool", "windowfocus", self.windows(self.SETUP_TITLE)[0][0]], check=True)
-        self.shot(self.SETUP_TITLE, "1-licence")
+        self.shot(self.SETUP_TITLE, "01-licence")
         self.keys("Return")
-        self.shot(self.SETUP_TITLE, "2-components")
+        self.shot(self.SETUP_TITLE, "02-components")
         self.keys("Down", "space")  # the simulated boards, off unless chosen
         self.keys("Return")
-        self.shot(self.SETUP_TITLE, "3-folder")
+        self.shot(self.SETUP_TITLE, "03-folder")
         self.keys("Return")
-        self.shot(self.SETUP_TITLE, "4-start-up-as-offered")
+        self.shot(self.SETUP_TITLE, "04-start-up-as-offered")
         self.keys("alt+r", "alt+c", "ctrl+a", "BackSpace", "3", "0", "0", "Return")
         self.wait_for(lambda: len(self.windows(self.SETUP_TITLE)) == 2, "the message refusing 300 MHz")
-        self.shot(self.SETUP_TITLE, "5-start-up-refused")
+        self.shot(self.SETUP_TITLE, "05-start-up-refused")
         self.keys("Return")
         self.assertEqual(len(self.windows(self.SETUP_TITLE)), 1)
         self.assertFalse(os.path.exists(folder), "refused, and nothing installed yet")
         self.keys("alt+c", "ctrl+a", "BackSpace", "1", "8", "3", "alt+o", "Tab", "2")
-        self.shot(self.SETUP_TITLE, "6-start-up")
+        self.shot(self.SETUP_TITLE, "06-start-up")
         self.keys("Return")
         self.wait_for(lambda: os.path.exists(os.path.join(MACHINE.start_menu(True), MENU_LINK))
                       and os.path.exists(startup), "the installation")
         time.sleep(1)
-        self.shot(self.SETUP_TITLE, "7-installed")
+        self.shot(self.SETUP_TITLE, "07-installed")
         self.keys("Return")
-        self.shot(self.SETUP_TITLE, "8-finish")
+        self.shot(self.SETUP_TITLE, "08-finish")
         self.keys("Return")
         self.assertEqual(installer.wait(timeout=60), 0)
 
@@ -412,16 +428,24 @@ class Pages(InstallerCase):
         code, boards = self.run_startup_link(link)
         self.assertEqual((code, boards), (0, [[INITIAL_PLL], [table_value(183)] * 2, [INITIAL_PLL] * 4]))
 
+        # Installing again, every page as it comes: they offer what is
+        # installed, so nothing changes.
+        readme = os.path.join(folder, "README.txt")
+        os.remove(readme)
+        self.go_through_pages("09-start-up-again")
+        self.assertTrue(os.path.exists(readme), "the files installed again")
+        self.assert_installed(folder, "/clock:183 /board:2 /quiet", simulated=True)
+
         MACHINE.serve()
         uninstaller = MACHINE.start(MACHINE.windows_path(os.path.join(folder, "Uninstall.exe")))
         self.wait_for(lambda: self.windows(self.UNINSTALL_TITLE), "the uninstaller's window")
         subprocess.run(["xdotool", "windowfocus", self.windows(self.UNINSTALL_TITLE)[0][0]], check=True)
-        self.shot(self.UNINSTALL_TITLE, "9-uninstall")
+        self.shot(self.UNINSTALL_TITLE, "10-uninstall")
         self.keys("Return")
         self.wait_for(lambda: not os.path.exists(startup) and not os.path.exists(os.path.join(folder, "Halvex.exe")),
                       "the uninstallation")
         time.sleep(1)
-        self.shot(self.UNINSTALL_TITLE, "10-uninstalled")
+        self.shot(self.UNINSTALL_TITLE, "11-uninstalled")
         self.keys("Return")
         self.wait_for(lambda: not self.windows(self.UNINSTALL_TITLE), "the uninstaller to close")
         uninstaller.wait(timeout=60)
