@@ -17,7 +17,7 @@ constexpr uint32_t PCI_SUBSYSTEM_VENDOR = 0x2C;
 constexpr uint32_t CLASS_VGA_REV1 = 0x03000001;
 // The driver's bus count is 8 bits: a board on bus 255 could never be
 // scanned (and would make the count wrap to 0, hiding every other board).
-constexpr uint32_t MAX_BOARD_BUS = 0xFE;
+constexpr uint32_t MAX_BOARD_BUS = MAX_BUS_COUNT - 1;
 
 // A number in C notation and nothing else: strtoul alone would also take
 // leading white space and a sign, so that "\n1" or " -1" (which wraps to
@@ -28,7 +28,7 @@ bool parseNumber(const std::string& field, uint32_t limit, uint32_t* value) {
     char* end = nullptr;
     errno = 0;
     const unsigned long parsed = strtoul(field.c_str(), &end, 0);
-    if (errno != 0 || *end != '\0' || field[0] == '-' || parsed > limit)
+    if (errno != 0 || *end != '\0' || parsed > limit)
         return false;
     *value = static_cast<uint32_t>(parsed);
     return true;
