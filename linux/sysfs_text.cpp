@@ -16,14 +16,21 @@ int hexDigit(char c) {
     return -1;
 }
 
+// Up to `most` lower-case hexadecimal digits at `*text` into `value`, `*text`
+// moved past them; how many there were. The text ends with a NUL, which no
+// digit is.
+unsigned takeHex(const char** text, unsigned most, uint64_t* value) {
+    *value = 0;
+    unsigned digits = 0;
+    for (int digit; digits < most && (digit = hexDigit(**text)) >= 0; ++*text, ++digits)
+        *value = *value << 4 | static_cast<unsigned>(digit);
+    return digits;
+}
+
 // Lower-case hexadecimal digits, `least` to `most` of them, then `end`.
 bool readHex(const char** text, unsigned least, unsigned most, char end, uint64_t* value) {
     const char* p = *text;
-    *value = 0;
-    unsigned digits = 0;
-    for (int digit; digits < most && (digit = hexDigit(*p)) >= 0; ++p, ++digits)
-        *value = *value << 4 | static_cast<unsigned>(digit);
-    if (digits < least || *p != end)
+    if (takeHex(&p, most, value) < least || *p != end)
         return false;
     *text = p + 1;
     return true;
@@ -36,11 +43,7 @@ bool readNumber(const char** text, const char* end, char separator, uint64_t* va
     if (end - p < 3 || p[0] != '0' || p[1] != 'x')
         return false;
     p += 2;
-    *value = 0;
-    unsigned digits = 0;
-    for (int digit; p < end && digits < MAX_NUMBER_DIGITS && (digit = hexDigit(*p)) >= 0; ++p, ++digits)
-        *value = *value << 4 | static_cast<unsigned>(digit);
-    if (digits == 0)
+    if (takeHex(&p, MAX_NUMBER_DIGITS, value) == 0)
         return false;
     if (p == end ? separator != '\n' : *p != separator)
         return false;
