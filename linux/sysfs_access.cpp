@@ -163,11 +163,18 @@ struct Sysfs {
     // sysfs shows a device's config and BAR files as regular files. Anything
     // else in a tree from elsewhere (a device node such as /dev/mem behind a
     // link, a pipe) is refused before a byte of it is read or written: -1,
-    // with `error` saying why.
-    static int keepRegular(int fd, const std::string& what, const std::string& path, std::string* error) {
+    // with `error` saying why. A regular file's size goes to `size`, where
+    // one is asked for.
+    static int keepRegular(int fd, const std::string& what, const std::string& path, std::string* error,
+                           uint64_t* size = nullptr) {
         struct stat status;
-        if (fd < 0 || (fstat(fd, &status) == 0 && S_ISREG(status.st_mode)))
+        if (fd < 0)
             return fd;
+        if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode)) {
+            if (size)
+                *size = static_cast<uint64_t>(status.st_size);
+            return fd;
+        }
         close(fd);
         *error = what + " " + path + ": not a regular file";
         return -1;
@@ -401,11 +408,12 @@ struct Sysfs {
             mapping.error = describe("cannot open", path, errno, &device);
             return mapping;
         }
-        fd = keepRegular(fd, "cannot map", path, &mapping.error);
+        uint64_t fileSize = 0;
+        fd = keepRegular(fd, "cannot map", path, &mapping.error, &fileSize);
         if (fd < 0)
             return mapping;
         const uint64_t size = device.board().bars[index].size();
-        mapping.error = mappingProblem(fd, path, size);
+        mapping.error = mappingProblem(fileSize, path, size);
         if (!mapping.error.empty()) {
             close(fd);
             return mapping;
@@ -425,22 +433,19 @@ struct Sysfs {
         return mapping;
     }
 
-    // Why the BAR file `fd` cannot be mapped whole, "" when it can. The
-    // kernel sizes a BAR's file as the BAR; a file shorter than that (a tree
-    // from elsewhere) would kill the process with SIGBUS at the first access
-    // past its end.
-    static std::string mappingProblem(int fd, const std::string& path, uint64_t size) {
+    // Why the BAR file at `path`, `fileSize` bytes long, cannot be mapped
+    // whole, "" when it can. The kernel sizes a BAR's file as the BAR; a file
+    // shorter than that (a tree from elsewhere) would kill the process with
+    // SIGBUS at the first access past its end.
+    static std::string mappingProblem(uint64_t fileSize, const std::string& path, uint64_t size) {
         char text[128];
-        struct stat status;
-        if (fstat(fd, &status) != 0)
-            return "cannot map " + path + ": " + strerror(errno);
         if (size > SIZE_MAX) {
             snprintf(text, sizeof text, ": the BAR (%" PRIu64 " MiB) is larger than this program can map", size >> 20);
             return "cannot map " + path + text;
         }
-        if (static_cast<uint64_t>(status.st_size) < size) {
-            snprintf(text, sizeof text, ": the file holds %" PRIu64 " bytes, fewer than its BAR's %" PRIu64,
-                     static_cast<uint64_t>(status.st_size), size);
+        if (fileSize < size) {
+            snprintf(text, sizeof text, ": the file holds %" PRIu64 " bytes, fewer than its BAR's %" PRIu64, fileSize,
+                     size);
             return "cannot map " + path + text;
         }
         return "";
